@@ -126,7 +126,7 @@ bool QuarantineIsRecord(const uint8_t* data, uint32_t length);
 // `length` count as zero; kQuarantineListBytes are enough). The origin line
 // is split at its last '&': before it the path, after it the virus name
 // without a final CR LF (only if present), cut to 63 characters. A line
-// without '&' is all path with an empty name.
+// without '&' is all path (less a final CR LF) with an empty name.
 int QuarantineParse(const uint8_t* data, uint32_t length, QuarantineInfo* info);
 
 // For a whole record file already parsed into `info`: checks that it holds
