@@ -1,0 +1,198 @@
+// Indexes over the signature tables (see checksum_index.h).
+#include "scanner/engine/checksum_index.h"
+
+#include <string.h>
+
+#include "common/crc32.h"
+
+namespace {
+
+void SiftDown(uint32_t* a, uint32_t start, uint32_t end) {
+  uint32_t root = start;
+  for (;;) {
+    uint32_t child = 2 * root + 1;
+    if (child >= end) return;
+    if (child + 1 < end && a[child + 1] > a[child]) child++;
+    if (a[root] >= a[child]) return;
+    uint32_t t = a[root];
+    a[root] = a[child];
+    a[child] = t;
+    root = child;
+  }
+}
+
+// Heapsort: no recursion, no extra memory.
+void SortKeys(uint32_t* a, uint32_t n) {
+  if (n < 2) return;
+  for (uint32_t i = n / 2; i-- > 0;) SiftDown(a, i, n);
+  for (uint32_t end = n - 1; end > 0; end--) {
+    uint32_t t = a[0];
+    a[0] = a[end];
+    a[end] = t;
+    SiftDown(a, 0, end);
+  }
+}
+
+uint32_t RecordKey(const uint8_t* r) {
+  return (uint32_t)r[0] << 24 | (uint32_t)(r[1] | r[2] << 8) << 8 | r[3];
+}
+
+uint32_t FindGroup(const ChecksumIndex* index, uint32_t key) {
+  uint32_t lo = 0, hi = index->groupCount;
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    if (index->groupKeys[mid] < key)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+uint32_t SlotHash(uint32_t group, uint32_t crc) {
+  uint32_t h = crc ^ (group * 0x9E3779B9u);
+  h ^= h >> 16;
+  h *= 0x85EBCA6Bu;
+  h ^= h >> 13;
+  return h;
+}
+
+}  // namespace
+
+int BuildChecksumIndex(ChecksumIndex* index, const IndexAllocator* a, const uint8_t* records, uint32_t count) {
+  memset(index, 0, sizeof(*index));
+  if (count == 0 || !records) return 1;
+  if (count > 0x1000000) return 0;  // 16 M records: beyond any table the loader builds
+  uint32_t* keys = (uint32_t*)a->alloc(a->opaque, count * 4);
+  if (!keys) return 0;
+  for (uint32_t i = 0; i < count; i++) keys[i] = RecordKey(records + 8 * i);
+  SortKeys(keys, count);
+  uint32_t groups = 0;
+  for (uint32_t i = 0; i < count; i++)
+    if (groups == 0 || keys[groups - 1] != keys[i]) keys[groups++] = keys[i];
+  index->groupKeys = keys;
+  index->groupCount = groups;
+
+  // Unit type t owns the groups whose key's top byte is t.
+  uint32_t g = 0;
+  for (uint32_t t = 0; t <= 256; t++) {
+    while (g < groups && (keys[g] >> 24) < t) g++;
+    index->typeStart[t] = t == 256 ? groups : g;
+  }
+
+  uint32_t capacity = 16;
+  while (capacity < count * 2) capacity <<= 1;
+  index->slots = (ChecksumSlot*)a->alloc(a->opaque, capacity * (uint32_t)sizeof(ChecksumSlot));
+  if (!index->slots) {
+    ReleaseChecksumIndex(index, a);
+    return 0;
+  }
+  memset(index->slots, 0, capacity * sizeof(ChecksumSlot));
+  index->slotMask = capacity - 1;
+  // Stored order: the first record of a (group, crc) pair keeps its slot.
+  for (uint32_t i = 0; i < count; i++) {
+    const uint8_t* r = records + 8 * i;
+    uint32_t group = FindGroup(index, RecordKey(r)) + 1;
+    uint32_t crc = (uint32_t)r[4] | (uint32_t)r[5] << 8 | (uint32_t)r[6] << 16 | (uint32_t)r[7] << 24;
+    uint32_t s = SlotHash(group, crc) & index->slotMask;
+    for (;;) {
+      ChecksumSlot* slot = &index->slots[s];
+      if (slot->group == 0) {
+        slot->group = group;
+        slot->crc = crc;
+        slot->index = i;
+        break;
+      }
+      if (slot->group == group && slot->crc == crc) break;
+      s = (s + 1) & index->slotMask;
+    }
+  }
+  return 1;
+}
+
+void ReleaseChecksumIndex(ChecksumIndex* index, const IndexAllocator* a) {
+  if (index->groupKeys) a->free(a->opaque, index->groupKeys);
+  if (index->slots) a->free(a->opaque, index->slots);
+  memset(index, 0, sizeof(*index));
+}
+
+uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const uint8_t* window) {
+  uint32_t best = 0xFFFFFFFFu;
+  if (!index->slots) return best;
+  uint32_t g = index->typeStart[unitType];
+  uint32_t end = index->typeStart[unitType + 1];
+  uint32_t runOffset = 0xFFFFFFFFu, runLength = 0, runCrc = 0;
+  for (; g < end; g++) {
+    uint32_t key = index->groupKeys[g];
+    uint32_t offset = (key >> 8) & 0xFFFF;
+    uint32_t length = key & 0xFF;
+    // Groups are sorted by offset, then length: a group at the same offset
+    // extends the running CRC of the previous one.
+    if (offset != runOffset) {
+      runOffset = offset;
+      runLength = 0;
+      runCrc = 0;
+    }
+    runCrc = Crc32Update(runCrc, window + offset + runLength, length - runLength);
+    runLength = length;
+    uint32_t group = g + 1;
+    uint32_t s = SlotHash(group, runCrc) & index->slotMask;
+    for (;;) {
+      const ChecksumSlot* slot = &index->slots[s];
+      if (slot->group == 0) break;
+      if (slot->group == group && slot->crc == runCrc) {
+        if (slot->index < best) best = slot->index;
+        break;
+      }
+      s = (s + 1) & index->slotMask;
+    }
+  }
+  return best;
+}
+
+int BuildRecordList(RecordList* list, const IndexAllocator* a, const uint8_t* table, uint32_t bytes, uint32_t count) {
+  memset(list, 0, sizeof(*list));
+  if (!table || count == 0) return 1;
+  // Walk once to count records that fit, per type.
+  uint32_t perType[256];
+  memset(perType, 0, sizeof(perType));
+  uint32_t n = 0, at = 0;
+  while (n < count && bytes - at >= 17) {
+    uint32_t length = 17 + 7 * (uint32_t)table[at + 1];
+    if (length > bytes - at) break;
+    perType[table[at]]++;
+    at += length;
+    n++;
+  }
+  if (n == 0) return 1;
+  list->offsets = (uint32_t*)a->alloc(a->opaque, n * 4);
+  list->indexes = (uint32_t*)a->alloc(a->opaque, n * 4);
+  if (!list->offsets || !list->indexes) {
+    ReleaseRecordList(list, a);
+    return 0;
+  }
+  uint32_t fill[256];
+  uint32_t sum = 0;
+  for (uint32_t t = 0; t < 256; t++) {
+    list->typeStart[t] = sum;
+    fill[t] = sum;
+    sum += perType[t];
+  }
+  list->typeStart[256] = sum;
+  at = 0;
+  for (uint32_t i = 0; i < n; i++) {
+    uint32_t t = table[at];
+    list->offsets[fill[t]] = at;
+    list->indexes[fill[t]] = i;
+    fill[t]++;
+    at += 17 + 7 * (uint32_t)table[at + 1];
+  }
+  list->count = n;
+  return 1;
+}
+
+void ReleaseRecordList(RecordList* list, const IndexAllocator* a) {
+  if (list->offsets) a->free(a->opaque, list->offsets);
+  if (list->indexes) a->free(a->opaque, list->indexes);
+  memset(list, 0, sizeof(*list));
+}
