@@ -1,0 +1,210 @@
+// The directory walk: depth-first over a target tree, every file handed to
+// the scan engine through the scan record, one self-overwriting progress
+// line, and normal attributes for everything met on a removable disk.
+#include "scanner/session/console.h"
+#include "scanner/session/session.h"
+
+namespace {
+
+// One path buffer and one entry record serve every level of a walk: a level
+// needs its entry only until it has extended the path, and the path of a
+// level is the prefix that its parent left in the buffer.
+WCHAR gWalkPath[kPathUnits];
+FindDataW gEntry;
+
+// File-system identity of each directory on the current path, so that a
+// link back to an ancestor is not entered again: a directory link loop would
+// otherwise repeat the tree until the path is full, and two such links in
+// one folder would make that exponential. A level whose identity cannot be
+// read (valid 0) matches nothing.
+struct Identity {
+  int64_t index;
+  int valid;
+};
+Identity gAncestors[kMaxWalkDepth + 1];
+
+const uint32_t kNameUnits = 260;
+
+uint32_t BoundedLength(const WCHAR* text, uint32_t limit) {
+  uint32_t n = 0;
+  while (n < limit && text[n]) ++n;
+  return n;
+}
+
+int IsDotEntry(const WCHAR* name, uint32_t length) {
+  return (length == 1 && name[0] == u'.') || (length == 2 && name[0] == u'.' && name[1] == u'.');
+}
+
+Identity DirectoryIdentity(const WCHAR* path) {
+  Identity id = {0, 0};
+  UNICODE_STRING native;
+  if (!RtlDosPathNameToNtPathName_U(path, &native, 0, 0)) return id;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &native, OBJ_CASE_INSENSITIVE, 0, 0);
+  IO_STATUS_BLOCK status;
+  HANDLE handle = 0;
+  NTSTATUS open = NtOpenFile(&handle, SYNCHRONIZE | FILE_LIST_DIRECTORY, &attributes, &status,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT);
+  RtlFreeUnicodeString(&native);
+  if (!NT_SUCCESS(open)) return id;
+  LARGE_INTEGER index;  // FILE_INTERNAL_INFORMATION
+  index.QuadPart = 0;
+  NTSTATUS query = NtQueryInformationFile(handle, &status, &index, sizeof index, FileInternalInformation);
+  NtClose(handle);
+  if (NT_SUCCESS(query)) {
+    id.index = index.QuadPart;
+    id.valid = 1;
+  }
+  return id;
+}
+
+int IsAncestor(Identity id, uint32_t depth) {
+  if (!id.valid) return 0;
+  for (uint32_t i = 0; i <= depth; ++i)
+    if (gAncestors[i].valid && gAncestors[i].index == id.index) return 1;
+  return 0;
+}
+
+typedef void (*EntryHandler)(uint32_t directoryLength, int usbFlag, uint32_t depth);
+
+// Lists gWalkPath[0, directoryLength) (a directory ending in a backslash)
+// and hands every entry to the handler, until the end or Esc.
+void ListDirectory(uint32_t directoryLength, int usbFlag, uint32_t depth, EntryHandler handler) {
+  if (directoryLength + 2 > kPathUnits) return;
+  gWalkPath[directoryLength] = u'*';
+  gWalkPath[directoryLength + 1] = 0;
+  FindHandle handle = DirFindFirst(&gContext, gWalkPath, &gEntry);
+  if (handle == RT_INVALID_HANDLE) {
+    DirFindClose(&gContext, handle);
+    return;
+  }
+  int found = 1;
+  while (found && LastKey() != kKeyEsc) {
+    handler(directoryLength, usbFlag, depth);
+    found = DirFindNext(&gContext, handle, &gEntry);
+  }
+  DirFindClose(&gContext, handle);
+}
+
+// Appends the current entry's name to the directory in gWalkPath; answers
+// the new length, or 0 for an entry that is skipped. Room is kept for the
+// extra units a directory needs (backslash, "*", terminator).
+uint32_t AppendEntryName(uint32_t directoryLength, uint32_t extraUnits) {
+  uint32_t nameLength = BoundedLength(gEntry.name, kNameUnits);
+  if (nameLength == 0 || nameLength == kNameUnits) return 0;
+  if (IsDotEntry(gEntry.name, nameLength)) return 0;
+  if (directoryLength + nameLength + extraUnits > kPathUnits) return 0;  // would not fit: skipped
+  memcpy(gWalkPath + directoryLength, gEntry.name, nameLength * sizeof(WCHAR));
+  gWalkPath[directoryLength + nameLength] = 0;
+  return directoryLength + nameLength;
+}
+
+void TreeEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
+  if (gEntry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (depth >= kMaxWalkDepth) return;
+    uint32_t length = AppendEntryName(directoryLength, 3);
+    if (!length) return;
+    gWalkPath[length] = u'\\';
+    gWalkPath[length + 1] = 0;
+    if (usbFlag) FileSetAttributesW(&gContext, gWalkPath, FILE_ATTRIBUTE_NORMAL);
+    Identity id = DirectoryIdentity(gWalkPath);
+    if (IsAncestor(id, depth)) return;
+    gAncestors[depth + 1] = id;
+    ListDirectory(length + 1, usbFlag, depth + 1, TreeEntry);
+  } else {
+    if (!AppendEntryName(directoryLength, 1)) return;
+    if (usbFlag) FileSetAttributesW(&gContext, gWalkPath, FILE_ATTRIBUTE_NORMAL);
+    ScanOneFile(gWalkPath);
+  }
+}
+
+void FilesOnlyEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
+  if (gEntry.attributes & FILE_ATTRIBUTE_DIRECTORY) return;
+  if (!AppendEntryName(directoryLength, 1)) return;
+  ScanOneFile(gWalkPath);
+}
+
+// Copies a target directory into the walk buffer; answers its length, or 0
+// when it is empty, does not end in a backslash, or leaves no room.
+uint32_t StartWalk(const WCHAR* directory) {
+  if (!directory || LastKey() == kKeyEsc) return 0;
+  uint32_t length = BoundedLength(directory, kPathUnits);
+  if (length == 0 || length + 2 > kPathUnits || directory[length - 1] != u'\\') return 0;
+  memmove(gWalkPath, directory, length * sizeof(WCHAR));
+  gWalkPath[length] = 0;
+  return length;
+}
+
+}  // namespace
+
+void ScanTree(const WCHAR* directory, int usbFlag) {
+  uint32_t length = StartWalk(directory);
+  if (!length) return;
+  gAncestors[0] = DirectoryIdentity(gWalkPath);
+  ListDirectory(length, usbFlag, 0, TreeEntry);
+}
+
+void ScanDirectoryFiles(const WCHAR* directory) {
+  uint32_t length = StartWalk(directory);
+  if (length) ListDirectory(length, 0, 0, FilesOnlyEntry);
+}
+
+int ScanOneFile(const WCHAR* path) {
+  char ansi[kAnsiPathBytes];
+  ansi[0] = 0;
+  WideToAnsi(&gContext, path, ansi, sizeof ansi);
+  // A path whose ANSI form does not fit 1023 bytes is left as it was: empty.
+  if (!ansi[0]) return 1;
+  ShowProgress(ansi);
+  TextCopy(gScanRecord.path, sizeof gScanRecord.path, ansi);
+  if (gEngine && gScanRecord.path[0]) {
+    gScanRecord.result = kResultNone;
+    SessionScanFile(gEngine, &gScanRecord);
+  }
+  ShowVerdict();
+  return 1;
+}
+
+void ShowProgress(const char* ansiPath) {
+  char line[512];
+  uint32_t length = TextLen(ansiPath);
+  if (length <= 40) {
+    FormatText(line, "\r%-40s   ", ansiPath);
+  } else if (ansiPath[1] == ':') {
+    char shortForm[41];
+    memcpy(shortForm, ansiPath, 3);
+    shortForm[3] = '.';
+    shortForm[4] = '.';
+    memcpy(shortForm + 5, ansiPath + length - 35, 35);
+    shortForm[40] = 0;
+    FormatText(line, "\r%s   ", shortForm);
+  } else {
+    return;
+  }
+  PrintAnsi(&gContext, line);
+}
+
+void ShowVerdict() {
+  const WCHAR* text = 0;
+  switch (gScanRecord.result) {
+    case kResultReported:
+      text = u"\n";
+      break;
+    case kResultDeleted:
+      text = u", delete\n";
+      break;
+    case kResultDeleteFailed:
+      text = u", delete failed\n";
+      break;
+    case kResultCleaned:
+      text = u", cleaned\n";
+      break;
+    case kResultCleanFailed:
+      text = u", cleaned failed\n";
+      break;
+    default:
+      return;
+  }
+  PrintWide(&gContext, text);
+}
