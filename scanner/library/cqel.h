@@ -56,7 +56,12 @@ CQEL_CLASS {
   cqel_u32 heuristicCount;         // 86580
   cqel_u8 reserved86584[4096];
 #ifdef TARNWELL_LIBRARY_SOURCE
-  // Routine entries are declared by the library sources as members.
+  // Routine entries are declared by the library sources as members: the
+  // library SDK (library/sdk/tarnwell.h) defines TW_CQEL_MEMBERS.
+#ifdef TW_CQEL_MEMBERS
+ public:
+  TW_CQEL_MEMBERS
+#endif
 #endif
 };
 #pragma pack(pop)
