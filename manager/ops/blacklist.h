@@ -28,6 +28,10 @@ bool LoadUserLibrary(BlacklistSamples* samples);
 // cannot be read whole, or a duplicate.
 bool AddSample(BlacklistSamples* samples, const char* path);
 
+// AddSample, telling why a sample was not added.
+enum class AddResult { kAdded, kDuplicate, kUnreadable };
+AddResult AddSampleChecked(BlacklistSamples* samples, const char* path);
+
 // Removes the first sample whose digest equals the hexadecimal text.
 bool RemoveSampleByMd5(BlacklistSamples* samples, const char* md5Hex);
 

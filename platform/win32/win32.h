@@ -79,6 +79,8 @@ typedef DWORD REGSAM;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+// A host symbolic link (the stand-in's junction): walkers do not descend.
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
@@ -118,6 +120,10 @@ void Win32CloseMachine();
 bool Win32HostPath(const char* drivePath, std::string* hostPath);
 // Host path -> drive path of the machine (ANSI); false outside every drive.
 bool Win32DrivePath(const char* hostPath, std::string* drivePath);
+
+// Offset of the last '\\' or '/' of an ANSI path (double-byte characters
+// skipped whole: a GBK trail byte may equal '\\'), or npos.
+size_t AnsiLastSeparator(const std::string& ansi);
 
 // ANSI (the machine's code page) <-> UTF-8.
 std::string AnsiToUtf8(const std::string& ansi);
@@ -164,7 +170,12 @@ void GetSystemTime(SYSTEMTIME* time);
 
 BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists);
 BOOL DeleteFileA(LPCSTR path);
+#define MOVEFILE_REPLACE_EXISTING 0x1u
+// Renames a file (atomically on the host); replaces an existing target only
+// with MOVEFILE_REPLACE_EXISTING, never a read-only one.
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 BOOL CreateDirectoryA(LPCSTR path, void* security);
+// Removes an empty folder, or a reparse point (the link, never its target).
 BOOL RemoveDirectoryA(LPCSTR path);
 DWORD GetFileAttributesA(LPCSTR path);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);

@@ -1,0 +1,276 @@
+// The quarantine store: list, restore and delete the scanner's records.
+#include "manager/ops/quarantine_store.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <functional>
+#include <vector>
+
+#include "common/quarantine.h"
+#include "manager/ops/files.h"
+#include "platform/win32/win32.h"
+
+namespace {
+
+// The store is two levels deep; anything deeper than this is not ours.
+const int kMaxDepth = 16;
+
+// Calendar date of a count of days since 1601-01-01 (proleptic Gregorian).
+void DaysToDate(int64_t days, int64_t* year, int* month, int* day) {
+  // Shift to days since 0000-03-01 and use 400-year eras.
+  int64_t z = days + 584694;  // 1601-01-01 is day 584694 after 0000-03-01
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  *day = (int)(doy - (153 * mp + 2) / 5 + 1);
+  *month = (int)(mp < 10 ? mp + 3 : mp - 9);
+  *year = yoe + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+void FormatDate(char out[20], int64_t year, int month, int day) {
+  char text[64];
+  snprintf(text, sizeof text, "%.4lld-%.2d-%.2d", (long long)year, month, day);
+  size_t n = strnlen(text, 19);
+  memcpy(out, text, n);
+  out[n] = 0;
+}
+
+void CreationDate(int64_t fileTime, char out[20]) {
+  // The time as stored, without a time-zone shift; the field is unsigned.
+  uint64_t ticks = (uint64_t)fileTime;
+  int64_t days = (int64_t)(ticks / 10000000ull / 86400ull);
+  int64_t year;
+  int month, day;
+  DaysToDate(days, &year, &month, &day);
+  FormatDate(out, year, month, day);
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+struct Found {
+  std::string path;
+  bool folder;
+  bool link;
+};
+
+// The entries of one folder, "." and ".." left out.
+std::vector<Found> ListFolder(const std::string& folder) {
+  std::vector<Found> out;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\*.*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return out;
+  do {
+    if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0) continue;
+    out.push_back({folder + "\\" + data.cFileName,
+                   (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                   (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return out;
+}
+
+// Every file under `folder`, depth first; links are not followed.
+void WalkFiles(const std::string& folder, int depth,
+               const std::function<void(const std::string&)>& onFile) {
+  if (depth > kMaxDepth) return;
+  for (const Found& item : ListFolder(folder)) {
+    if (item.folder && !item.link)
+      WalkFiles(item.path, depth + 1, onFile);
+    else if (!item.folder)
+      onFile(item.path);
+  }
+}
+
+bool DeletePlainFile(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES)
+    SetFileAttributesA(path.c_str(),
+                       attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+  return DeleteFileA(path.c_str()) != FALSE;
+}
+
+// Removes folders left empty under `folder` and then `folder` itself when it
+// is empty. With `deleteFiles`, every file goes first. True when `folder` is gone.
+bool PruneTree(const std::string& folder, int depth, bool deleteFiles) {
+  if (depth > kMaxDepth) return false;
+  for (const Found& item : ListFolder(folder)) {
+    if (item.link)
+      RemoveDirectoryA(item.path.c_str()) || DeleteFileA(item.path.c_str());
+    else if (item.folder)
+      PruneTree(item.path, depth + 1, deleteFiles);
+    else if (deleteFiles)
+      DeletePlainFile(item.path);
+  }
+  return RemoveDirectoryA(folder.c_str()) != FALSE;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+void ToFileTime(int64_t value, FILETIME* out) {
+  out->dwLowDateTime = (DWORD)(uint64_t)value;
+  out->dwHighDateTime = (DWORD)((uint64_t)value >> 32);
+}
+
+// Writes the content back to the record's own origin path, with the times the
+// record keeps. An existing file there keeps its attributes (the record has
+// none); read-only is lifted only for the write.
+bool WriteOrigin(const QuarantineInfo& info, const uint8_t* content) {
+  if (info.path[0] == 0) return false;
+  DWORD before = GetFileAttributesA(info.path);
+  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesA(info.path, before & ~FILE_ATTRIBUTE_READONLY);
+  FILE* out = Win32OpenFile(info.path, "wb+");
+  bool ok = out != nullptr;
+  if (ok) {
+    ok = info.size == 0 || fwrite(content, 1, info.size, out) == info.size;
+    if (fclose(out) != 0) ok = false;
+  }
+  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesA(info.path, before);
+  if (!ok) return false;
+  FILETIME times[3];
+  for (int i = 0; i < 3; ++i) ToFileTime(info.fileTimes[i], &times[i]);
+  SetFileTimeA(info.path, info.fileTimes[0] ? &times[0] : nullptr,
+               info.fileTimes[1] ? &times[1] : nullptr,
+               info.fileTimes[2] ? &times[2] : nullptr);
+  return true;
+}
+
+// Reads, checks and (for a restore) writes back one record file, then deletes
+// it. False, with the record file left as it is, on any failure.
+bool ActOnRecordFile(const std::string& recordPath, bool restore) {
+  std::vector<uint8_t> data;
+  if (!ReadWholeFile(recordPath.c_str(), &data) || data.empty()) return false;
+  if (data.size() > 0xFFFFFFFFu) return false;
+  uint32_t length = (uint32_t)data.size();
+  QuarantineInfo info;
+  if (QuarantineParse(data.data(), length, &info) != kQrOk) return false;
+  uint8_t* content = nullptr;
+  if (QuarantineOpenContent(data.data(), length, &info, &content) != kQrOk) return false;
+  if (restore && !WriteOrigin(info, content)) return false;
+  return DeletePlainFile(recordPath);
+}
+
+bool ParseEntry(const std::string& recordPath, QuarantineEntry* entry) {
+  uint8_t head[kQuarantineListBytes];
+  memset(head, 0, sizeof head);
+  FILE* file = Win32OpenFile(recordPath.c_str(), "rb");
+  if (file == nullptr) return false;
+  size_t got = fread(head, 1, sizeof head, file);
+  fclose(file);
+  QuarantineInfo info;
+  if (QuarantineParse(head, (uint32_t)got, &info) != kQrOk) return false;
+  entry->size = (int32_t)info.size;
+  memcpy(entry->contentDigest, info.d1, 16);
+  memcpy(entry->recordDigest, info.d2, 16);
+  FormatDate(entry->quarantineDate, info.quarantineTime[0], info.quarantineTime[1],
+             info.quarantineTime[3]);
+  CreationDate(info.fileTimes[0], entry->creationDate);
+  static_assert(sizeof entry->virusName == sizeof info.virusName, "name field");
+  static_assert(sizeof entry->path == sizeof info.path, "path field");
+  memcpy(entry->virusName, info.virusName, sizeof entry->virusName);
+  memcpy(entry->path, info.path, sizeof entry->path);
+  entry->recordPath = recordPath;
+  return true;
+}
+
+}  // namespace
+
+QuarantineStore::QuarantineStore(const char* root)
+    : root_(root != nullptr ? root : kQuarantineRoot) {}
+
+std::string QuarantineStore::RecordName(const QuarantineEntry& entry) {
+  char name[kQuarantineRecordNameSize];
+  QuarantineRecordName(entry.recordDigest, name);
+  return name;
+}
+
+bool QuarantineStore::LoadStore() {
+  entries_.clear();
+  if (!IsFolder(root_)) return false;
+  WalkFiles(root_, 0, [this](const std::string& path) {
+    QuarantineEntry entry;
+    if (ParseEntry(path, &entry)) entries_.push_back(entry);
+  });
+  return true;
+}
+
+bool QuarantineStore::RestoreOrDelete(const char* name, bool restore) {
+  uint8_t digest[16];
+  if (!QuarantineParseRecordName(name, digest)) return false;
+  char canonical[kQuarantineRecordNameSize];
+  QuarantineRecordName(digest, canonical);
+  char digit[2] = {"0123456789abcdef"[QuarantineRecordDigit(digest)], 0};
+  std::string recordPath = root_ + "\\" + digit + "\\" + canonical;
+
+  // The entry of this very record file: by where it was found, else by digest.
+  auto own = entries_.end();
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    if (EqualNoCase(it->recordPath, recordPath)) {
+      own = it;
+      break;
+    }
+  }
+  if (own == entries_.end()) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (memcmp(it->recordDigest, digest, 16) == 0) {
+        own = it;
+        break;
+      }
+    }
+  }
+  if (GetFileAttributesA(recordPath.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      own != entries_.end())
+    recordPath = own->recordPath;
+
+  if (!ActOnRecordFile(recordPath, restore)) return false;
+  if (own != entries_.end()) entries_.erase(own);
+  return true;
+}
+
+bool QuarantineStore::RestoreRecord(const char* name) { return RestoreOrDelete(name, true); }
+
+bool QuarantineStore::DeleteRecord(const char* name) { return RestoreOrDelete(name, false); }
+
+bool QuarantineStore::DeleteAll() {
+  if (!IsFolder(root_)) return false;
+  bool gone = PruneTree(root_, 0, true);
+  if (gone)
+    entries_.clear();
+  else
+    LoadStore();  // show what could not be deleted
+  return gone;
+}
+
+bool QuarantineStore::RestoreAll() {
+  if (!IsFolder(root_)) return false;
+  std::vector<std::string> files;
+  WalkFiles(root_, 0, [&files](const std::string& path) { files.push_back(path); });
+  for (const std::string& path : files) {
+    uint8_t head[kQrKind + 4] = {};
+    FILE* file = Win32OpenFile(path.c_str(), "rb");
+    if (file == nullptr) continue;
+    size_t got = fread(head, 1, sizeof head, file);
+    fclose(file);
+    if (QuarantineIsRecord(head, (uint32_t)got))
+      ActOnRecordFile(path, true);  // a failed restore keeps its record
+    else
+      DeletePlainFile(path);        // not a record: not ours to keep
+  }
+  PruneTree(root_, 0, false);
+  // The list now holds exactly the records that stayed.
+  if (IsFolder(root_))
+    LoadStore();
+  else
+    entries_.clear();
+  return true;
+}
