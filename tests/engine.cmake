@@ -1,8 +1,48 @@
 # Scan engine tests: the signature indexes (unit), the engine in process on
-# the stand-in native interface, and whole runs of build/bin/tarnwell on
-# machines made for each check.
+# the stand-in native interface with a test library, and whole runs of
+# build/bin/tarnwell on machines made for each check.
+set(TW_ENGINE_TESTS ${CMAKE_CURRENT_LIST_DIR}/engine)
+
 if(TARGET tw_common)
   tw_test(engine_index_test
-    SOURCES engine/checksum_index_test.cpp ${CMAKE_SOURCE_DIR}/scanner/engine/checksum_index.cpp
+    SOURCES ${TW_ENGINE_TESTS}/checksum_index_test.cpp ${CMAKE_SOURCE_DIR}/scanner/engine/checksum_index.cpp
     LIBS tw_common)
+endif()
+
+# The test library: the default library's routines plus routines that
+# fault, decline a repair, or claim repairs they do not make.
+set(tw_engine_lib_ready FALSE)
+if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/TarnwellLibrary.cmake AND TARGET tarnlib)
+  include(${CMAKE_SOURCE_DIR}/cmake/TarnwellLibrary.cmake)
+  set(TW_ENGINE_TESTLIB ${CMAKE_BINARY_DIR}/tests/engine-lib)
+  file(GLOB tw_base_sources ${CMAKE_SOURCE_DIR}/library/base/*.cpp)
+  file(GLOB tw_base_headers ${CMAKE_SOURCE_DIR}/library/base/*.h)
+  file(GLOB tw_test_routines ${TW_ENGINE_TESTS}/lib/*.cpp)
+  tw_library(tw_engine_testlib
+    MANIFEST ${TW_ENGINE_TESTS}/lib/testlib.json
+    OUTDIR ${TW_ENGINE_TESTLIB}
+    SOURCES ${tw_base_sources} ${tw_test_routines}
+    DEPENDS ${tw_base_headers})
+  set(tw_engine_lib_ready TRUE)
+endif()
+
+set(tw_engine_target tw_engine32)
+if(NOT TARGET tw_engine32)
+  set(tw_engine_target tw_engine_dev32)
+endif()
+set(tw_engine_in_process_ready ${tw_engine_lib_ready})
+foreach(lib ${tw_engine_target} tw_library32 tw_codec32 tw_common32 tw_console32 tw_runtime32 tw_guard32 tw_ntdll32)
+  if(NOT TARGET ${lib})
+    set(tw_engine_in_process_ready FALSE)
+  endif()
+endforeach()
+if(tw_engine_in_process_ready AND TARGET tw_samples)
+  string(JOIN "," tw_engine_group ${tw_engine_target} tw_library32 tw_codec32 tw_common32 tw_console32
+    tw_runtime32 tw_guard32 tw_ntdll32)
+  tw_test(engine_test M32
+    SOURCES ${TW_ENGINE_TESTS}/engine_test.cpp
+    LIBS "$<LINK_GROUP:RESCAN,${tw_engine_group}>")
+  target_compile_definitions(engine_test PRIVATE TW_SAMPLES_DIR="${TW_SAMPLES_DIR}"
+    TW_ENGINE_TESTLIB="${TW_ENGINE_TESTLIB}")
+  add_dependencies(engine_test tw_engine_testlib tw_samples)
 endif()
