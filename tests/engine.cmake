@@ -46,3 +46,15 @@ if(tw_engine_in_process_ready AND TARGET tw_samples)
     TW_ENGINE_TESTLIB="${TW_ENGINE_TESTLIB}")
   add_dependencies(engine_test tw_engine_testlib tw_samples)
 endif()
+
+# Whole runs of the scanner with the default library.
+find_package(Python3 COMPONENTS Interpreter)
+if(TARGET tarnwell AND TARGET tw_engine32 AND TARGET tw_base_library AND TARGET tw_samples AND Python3_FOUND)
+  foreach(group InfectedStick BackupStore TempFolder)
+    add_test(NAME engine_e2e_${group}
+      COMMAND ${Python3_EXECUTABLE} -m unittest -v test_engine_e2e.${group}
+      WORKING_DIRECTORY ${TW_ENGINE_TESTS})
+    set_tests_properties(engine_e2e_${group} PROPERTIES TIMEOUT 600 ENVIRONMENT
+      "TW_TARNWELL=$<TARGET_FILE:tarnwell>;TW_BASE_LIBRARY=${TW_BASE_LIBRARY_DIR};TW_SAMPLES=${TW_SAMPLES_DIR};PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1:handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0")
+  endforeach()
+endif()
