@@ -89,12 +89,24 @@ int BuildChecksumIndex(ChecksumIndex* index, const IndexAllocator* a, const uint
   }
   memset(index->slots, 0, capacity * sizeof(ChecksumSlot));
   index->slotMask = capacity - 1;
+  uint32_t bits = 1u << 16;
+  while (bits < count * 16 && bits < (1u << 24)) bits <<= 1;
+  index->filter = (uint32_t*)a->alloc(a->opaque, bits / 8);
+  if (!index->filter) {
+    ReleaseChecksumIndex(index, a);
+    return 0;
+  }
+  memset(index->filter, 0, bits / 8);
+  index->filterMask = bits - 1;
   // Stored order: the first record of a (group, crc) pair keeps its slot.
   for (uint32_t i = 0; i < count; i++) {
     const uint8_t* r = records + 8 * i;
     uint32_t group = FindGroup(index, RecordKey(r)) + 1;
     uint32_t crc = (uint32_t)r[4] | (uint32_t)r[5] << 8 | (uint32_t)r[6] << 16 | (uint32_t)r[7] << 24;
-    uint32_t s = SlotHash(group, crc) & index->slotMask;
+    uint32_t h = SlotHash(group, crc);
+    uint32_t bit = (h >> 7) & index->filterMask;
+    index->filter[bit >> 5] |= 1u << (bit & 31);
+    uint32_t s = h & index->slotMask;
     for (;;) {
       ChecksumSlot* slot = &index->slots[s];
       if (slot->group == 0) {
@@ -113,6 +125,7 @@ int BuildChecksumIndex(ChecksumIndex* index, const IndexAllocator* a, const uint
 void ReleaseChecksumIndex(ChecksumIndex* index, const IndexAllocator* a) {
   if (index->groupKeys) a->free(a->opaque, index->groupKeys);
   if (index->slots) a->free(a->opaque, index->slots);
+  if (index->filter) a->free(a->opaque, index->filter);
   memset(index, 0, sizeof(*index));
 }
 
@@ -136,7 +149,10 @@ uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const 
     runCrc = Crc32Update(runCrc, window + offset + runLength, length - runLength);
     runLength = length;
     uint32_t group = g + 1;
-    uint32_t s = SlotHash(group, runCrc) & index->slotMask;
+    uint32_t h = SlotHash(group, runCrc);
+    uint32_t bit = (h >> 7) & index->filterMask;
+    if (!(index->filter[bit >> 5] & (1u << (bit & 31)))) continue;
+    uint32_t s = h & index->slotMask;
     for (;;) {
       const ChecksumSlot* slot = &index->slots[s];
       if (slot->group == 0) break;

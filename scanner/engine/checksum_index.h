@@ -30,6 +30,10 @@ struct ChecksumIndex {
   uint32_t typeStart[257];     // groups of unit type t: [typeStart[t], typeStart[t + 1])
   ChecksumSlot* slots;
   uint32_t slotMask;
+  // One bit per (group, crc) hash: most units match nothing, and a bit
+  // lookup in a cache-sized map is cheaper than a probe of the slots.
+  uint32_t* filter;
+  uint32_t filterMask;  // in bits
 };
 
 // records: count x 8 bytes {type u8, offset u16, length u8, crc u32}.
