@@ -459,6 +459,8 @@ NTSTATUS RtlCreateUserThread(HANDLE Process, PVOID SecurityDescriptor, BOOLEAN C
                              PCLIENT_ID ClientId);
 NTSTATUS NtTerminateProcess(HANDLE ProcessHandle, NTSTATUS ExitStatus);
 NTSTATUS NtTerminateThread(HANDLE ThreadHandle, NTSTATUS ExitStatus);
+// Starts a thread created suspended.
+NTSTATUS NtResumeThread(HANDLE ThreadHandle, ULONG* SuspendCount);
 
 // Critical sections.
 NTSTATUS RtlInitializeCriticalSection(PRTL_CRITICAL_SECTION CriticalSection);
