@@ -30,3 +30,20 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   as_root apt-get update -qq >/dev/null
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# The scanner and its tests are 32-bit programs. A kernel without 32-bit
+# support runs them through qemu-user, registered for i386 executables.
+if [ -x /lib/ld-linux.so.2 ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  if ! command -v qemu-i386 >/dev/null 2>&1; then
+    echo "setup: installing qemu-user (this kernel cannot run 32-bit programs)"
+    export DEBIAN_FRONTEND=noninteractive
+    as_root apt-get update -qq >/dev/null
+    as_root apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
+  fi
+  binfmt=/proc/sys/fs/binfmt_misc
+  [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt
+  if [ ! -e $binfmt/qemu-i386 ]; then
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:' |
+      as_root tee $binfmt/register >/dev/null
+  fi
+fi
