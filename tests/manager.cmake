@@ -9,3 +9,15 @@ if(TARGET tw_common)
       manager/userlib_test.cpp
     LIBS tw_common OpenSSL::Crypto lzo2)
 endif()
+
+if(TARGET tw_manager_ops)
+  add_library(tw_manager_test_support STATIC manager/machine_fixture.cpp)
+  tw_common_options(tw_manager_test_support)
+  target_link_libraries(tw_manager_test_support PUBLIC tw_manager_ops tw_registry)
+
+  tw_test(manager_ops_test
+    SOURCES
+      manager/install_test.cpp
+      manager/quarantine_store_test.cpp
+    LIBS tw_manager_test_support OpenSSL::Crypto)
+endif()
