@@ -17,7 +17,9 @@ if(TARGET tw_manager_ops)
 
   tw_test(manager_ops_test
     SOURCES
+      manager/blacklist_test.cpp
       manager/install_test.cpp
       manager/quarantine_store_test.cpp
+      manager/win32_test.cpp
     LIBS tw_manager_test_support OpenSSL::Crypto)
 endif()

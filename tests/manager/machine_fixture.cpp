@@ -33,7 +33,7 @@ std::string DefaultRegistry() {
          "\"CurrentVersion\"=\"5.1\"\r\n\r\n";
 }
 
-TempMachine::TempMachine(const std::string& registryText) {
+TempMachine::TempMachine(const std::string& registryText, const std::string& clock) {
   char pattern[] = "/tmp/tw-manager-XXXXXX";
   dir_ = mkdtemp(pattern);
   json_ = dir_ + "/machine.json";
@@ -48,7 +48,7 @@ TempMachine::TempMachine(const std::string& registryText) {
         "  \"windows\": \"C:\\\\WINDOWS\",\n"
         "  \"codePage\": 936,\n"
         "  \"utcOffsetMinutes\": 480,\n"
-        "  \"clock\": \"2026-12-07T10:59:30\"\n"
+        "  \"clock\": \"" + clock + "\"\n"
         "}\n");
   if (!registryText.empty()) Write("registry.reg", registryText);
   std::filesystem::create_directories(Host("c/WINDOWS/system32"));

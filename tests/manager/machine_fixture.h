@@ -20,7 +20,8 @@ std::string DefaultRegistry();
 
 class TempMachine {
  public:
-  explicit TempMachine(const std::string& registryText = DefaultRegistry());
+  explicit TempMachine(const std::string& registryText = DefaultRegistry(),
+                       const std::string& clock = "2026-12-07T10:59:30");
   ~TempMachine();
   TempMachine(const TempMachine&) = delete;
   TempMachine& operator=(const TempMachine&) = delete;
