@@ -23,3 +23,13 @@ if(TARGET tw_manager_ops)
       manager/win32_test.cpp
     LIBS tw_manager_test_support OpenSSL::Crypto)
 endif()
+
+if(TARGET tarnwellUSB AND TARGET tw_manager_test_support)
+  tw_test(manager_cli_test
+    SOURCES manager/cli_test.cpp
+    LIBS tw_manager_test_support)
+  add_dependencies(manager_cli_test tarnwellUSB)
+  if(TARGET tw_manager_gui)
+    target_compile_definitions(manager_cli_test PRIVATE TW_MANAGER_HAS_GUI=1)
+  endif()
+endif()
