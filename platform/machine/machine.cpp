@@ -19,7 +19,8 @@ namespace tw {
 
 namespace {
 
-using Json = nlohmann::json;
+// ordered_json keeps members in file order (the environment keeps its order).
+using Json = nlohmann::ordered_json;
 
 struct KeyName {
   const char* name;
@@ -387,7 +388,7 @@ bool LoadMachine(const std::string& path, Machine* machine, std::string* error) 
   }
   int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    *error = file + ": " + (errno == ENOENT ? "no such file" : strerror(errno));
+    *error = file + ": " + (errno == ENOENT ? std::string("no such file") : std::string("cannot be read: ") + strerror(errno));
     return false;
   }
   std::string text;

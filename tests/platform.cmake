@@ -1,0 +1,7 @@
+# Tests of the Windows stand-ins' foundation: the machine description, the
+# registry store, the native-interface stand-in (32-bit) and the Session
+# Manager stand-in.
+set(TW_PLATFORM_TESTS ${CMAKE_CURRENT_LIST_DIR}/platform)
+
+tw_test(platform_machine_test SOURCES ${TW_PLATFORM_TESTS}/machine_test.cpp LIBS tw_machine)
+tw_test(platform_registry_test SOURCES ${TW_PLATFORM_TESTS}/registry_test.cpp LIBS tw_registry)
