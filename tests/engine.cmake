@@ -58,3 +58,16 @@ if(TARGET tarnwell AND TARGET tw_engine32 AND TARGET tw_base_library AND TARGET 
       "TW_TARNWELL=$<TARGET_FILE:tarnwell>;TW_BASE_LIBRARY=${TW_BASE_LIBRARY_DIR};TW_SAMPLES=${TW_SAMPLES_DIR};PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1:handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0")
   endforeach()
 endif()
+
+# The default library's parsers compiled natively (32-bit, as the routines
+# see memory), against zlib's output made at build time.
+if(Python3_FOUND)
+  set(tw_inflate_vectors ${CMAKE_BINARY_DIR}/tests/engine-gen/inflate_vectors.h)
+  add_custom_command(OUTPUT ${tw_inflate_vectors}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/tests/engine-gen
+    COMMAND ${Python3_EXECUTABLE} ${TW_ENGINE_TESTS}/make_inflate_vectors.py ${tw_inflate_vectors}
+    DEPENDS ${TW_ENGINE_TESTS}/make_inflate_vectors.py VERBATIM)
+  tw_test(engine_library_code_test M32 SOURCES ${TW_ENGINE_TESTS}/library_code_test.cpp ${tw_inflate_vectors})
+  target_include_directories(engine_library_code_test PRIVATE ${CMAKE_BINARY_DIR}/tests/engine-gen)
+  target_compile_options(engine_library_code_test PRIVATE -Wno-attributes "-D__stdcall=__attribute__((stdcall))")
+endif()
