@@ -19,6 +19,30 @@ int TwGuardedRun(void (*fn)(void* arg), void* arg);
 // flag cleared; must be called inside TwGuardedRun.
 uint32_t TwCallRoutine(uint32_t entry, void* obj);
 
+// What ended the last guarded call that did not return normally.
+enum {
+  kTwFaultNone = 0,
+  kTwFaultAccess = 1,    // SIGSEGV: access violation, stack overflow
+  kTwFaultBus = 2,       // SIGBUS
+  kTwFaultIllegal = 3,   // SIGILL: illegal instruction
+  kTwFaultArith = 4,     // SIGFPE: division by zero, overflow
+  kTwFaultWatchdog = 5,  // a routine ran past the watchdog bound
+};
+int TwLastFault(void);
+// Faults contained on this thread so far.
+uint32_t TwFaultCount(void);
+
+// Watchdog bound for one routine call (outermost TwCallRoutine), in
+// milliseconds; 5000 by default. Process-wide.
+void TwSetWatchdogMillis(uint32_t ms);
+
+// Host services bracket their work with these: the watchdog never stops a
+// routine inside a host service (it may hold state that must stay
+// consistent); it stops it when the service returns to library code, or
+// after a second full bound if the service never returns.
+void TwEnterHost(void);
+void TwLeaveHost(void);
+
 #ifdef __cplusplus
 }
 #endif
