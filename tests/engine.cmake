@@ -55,7 +55,7 @@ if(TARGET tarnwell AND TARGET tw_engine32 AND TARGET tw_base_library AND TARGET 
       COMMAND ${Python3_EXECUTABLE} -m unittest -v test_engine_e2e.${group}
       WORKING_DIRECTORY ${TW_ENGINE_TESTS})
     set_tests_properties(engine_e2e_${group} PROPERTIES TIMEOUT 600 ENVIRONMENT
-      "TW_TARNWELL=$<TARGET_FILE:tarnwell>;TW_BASE_LIBRARY=${TW_BASE_LIBRARY_DIR};TW_SAMPLES=${TW_SAMPLES_DIR};PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1:handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0")
+      "TW_TARNWELL=$<TARGET_FILE:tarnwell>;TW_TARNWELLUSB=${CMAKE_BINARY_DIR}/bin/tarnwellUSB;TW_BASE_LIBRARY=${TW_BASE_LIBRARY_DIR};TW_SAMPLES=${TW_SAMPLES_DIR};PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1:handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0")
   endforeach()
 endif()
 

@@ -8,6 +8,7 @@ import json
 import os
 import re
 import shutil
+import subprocess
 import sys
 import unittest
 
@@ -18,6 +19,7 @@ from simmachine import Machine, get_attrs  # noqa: E402
 TARNWELL = os.environ.get("TW_TARNWELL", "")
 LIBRARY = os.environ.get("TW_BASE_LIBRARY", "")
 SAMPLES = os.environ.get("TW_SAMPLES", "")
+MANAGER = os.environ.get("TW_TARNWELLUSB", "")
 
 WORM_DIR = "F:\\RECYCLER\\S-1-5-21-1004336348-1177238915-682003330-512"
 FALLBACK_KEY = 0xA7
@@ -260,16 +262,30 @@ class BackupStore(Base):
         # within what the manager reads (512 bytes), so the name is cut.
         m = self.machine(key="C")
         folder = "C:\\" + "\\".join(["p" * 60] * 7)
-        path = folder + "\\" + "e" * (505 - len(folder)) + ".com"
+        path = folder + "\\" + "e" * (495 - len(folder)) + ".com"
         self.assertLessEqual(len(path), 512)
         m.file(path, sample("eicar.com"))
         r, s = self.run_machine(m)
-        recs = list(records(m).values())
+        recs = records(m)
         self.assertEqual(1, len(recs))
-        line = origin(recs[0])
+        name, rec = list(recs.items())[0]
+        line = origin(rec)
         self.assertLessEqual(len(line), 512)
         self.assertTrue(line.startswith(path + "&"))
         self.assertTrue(line.endswith("\r\n"))
+        self.assertFalse(os.path.exists(m.host(path)))
+        if MANAGER and os.path.exists(MANAGER):
+            # The manager lists the record and puts the file back.
+            env = dict(os.environ, TARNWELL_MACHINE=os.path.join(m.folder, "machine.json"))
+            listed = subprocess.run([MANAGER, "quarantine", "list"], env=env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, timeout=120)
+            self.assertEqual(0, listed.returncode, listed.stderr)
+            self.assertIn(os.path.basename(name), listed.stdout.decode("latin-1"))
+            restored = subprocess.run([MANAGER, "quarantine", "restore", os.path.basename(name)], env=env,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+            self.assertEqual(0, restored.returncode, restored.stderr)
+            with open(m.host(path), "rb") as f:
+                self.assertEqual(sample("eicar.com"), f.read())
 
 
 class TempFolder(Base):
