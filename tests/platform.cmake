@@ -5,3 +5,10 @@ set(TW_PLATFORM_TESTS ${CMAKE_CURRENT_LIST_DIR}/platform)
 
 tw_test(platform_machine_test SOURCES ${TW_PLATFORM_TESTS}/machine_test.cpp LIBS tw_machine)
 tw_test(platform_registry_test SOURCES ${TW_PLATFORM_TESTS}/registry_test.cpp LIBS tw_registry)
+
+if(TARGET session-manager)
+  tw_test(platform_session_manager_test SOURCES ${TW_PLATFORM_TESTS}/session_manager_test.cpp)
+  target_compile_definitions(platform_session_manager_test PRIVATE
+    TW_SESSION_MANAGER="$<TARGET_FILE:session-manager>")
+  add_dependencies(platform_session_manager_test session-manager)
+endif()
