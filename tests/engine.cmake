@@ -71,3 +71,19 @@ if(Python3_FOUND)
   target_include_directories(engine_library_code_test PRIVATE ${CMAKE_BINARY_DIR}/tests/engine-gen)
   target_compile_options(engine_library_code_test PRIVATE -Wno-attributes "-D__stdcall=__attribute__((stdcall))")
 endif()
+
+# The pipeline's rules with a stand-in library of native routines (the
+# engine's sources compiled in; no library loader).
+set(tw_pipeline_ready TRUE)
+foreach(lib tw_common32 tw_console32 tw_runtime32 tw_guard32 tw_ntdll32)
+  if(NOT TARGET ${lib})
+    set(tw_pipeline_ready FALSE)
+  endif()
+endforeach()
+if(tw_pipeline_ready)
+  file(GLOB tw_engine_sources ${CMAKE_SOURCE_DIR}/scanner/engine/*.cpp)
+  string(JOIN "," tw_pipeline_group tw_common32 tw_console32 tw_runtime32 tw_guard32 tw_ntdll32)
+  tw_test(engine_pipeline_test M32
+    SOURCES ${TW_ENGINE_TESTS}/pipeline_test.cpp ${tw_engine_sources}
+    LIBS "$<LINK_GROUP:RESCAN,${tw_pipeline_group}>")
+endif()

@@ -1,0 +1,533 @@
+// The scan pipeline's rules against a stand-in library whose routines are
+// native functions of this test: the order and meaning of routine calls, the
+// answers they give, repairs, layers and their limit, tracked blocks. The
+// library loader is not linked; this file defines the library interface.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/crc32.h"
+#include "common/md5.h"
+#include "platform/nt/stand_in.h"
+#include "scanner/engine/engine.h"
+#include "scanner/engine/engine_internal.h"
+#include "scanner/library/host_bridge.h"
+
+namespace fs = std::filesystem;
+
+// ---- the stand-in library ---------------------------------------------------
+
+namespace {
+
+typedef uint32_t(__attribute__((stdcall)) * Entry)(CQEL*, CQEL*);
+
+struct FakeLibrary {
+  int loads = 1;
+  std::vector<uint8_t> checksum, multi, packer, user;
+  uint32_t checksumCount = 0, multiCount = 0, packerCount = 0, userCount = 0;
+  Entry entries[8][2] = {};
+  Entry special[6] = {};
+} lib;
+
+ScanEngine* attached = nullptr;
+RuntimeContext ctx;
+
+}  // namespace
+
+struct VirusLibrary {
+  int unused;
+};
+
+VirusLibrary* CreateLibrary(RuntimeContext*) { return new VirusLibrary(); }
+void AttachEngine(VirusLibrary*, ScanEngine* engine) { attached = engine; }
+int LoadLibraryFiles(VirusLibrary*, const char*, uint32_t) { return lib.loads; }
+void GetLibraryTables(const VirusLibrary*, LibraryTables* out) {
+  out->checksum = lib.checksum.data();
+  out->checksumCount = lib.checksumCount;
+  out->multi = lib.multi.data();
+  out->multiCount = lib.multiCount;
+  out->multiBytes = (uint32_t)lib.multi.size();
+  out->packer = lib.packer.data();
+  out->packerCount = lib.packerCount;
+  out->packerBytes = (uint32_t)lib.packer.size();
+  out->userDigests = lib.user.data();
+  out->userCount = lib.userCount;
+}
+uint32_t RoutineEntry(const VirusLibrary*, uint32_t slot, int which) {
+  return slot < 8 ? (uint32_t)(uintptr_t)lib.entries[slot][which] : 0;
+}
+uint32_t SpecialEntryAddress(const VirusLibrary*, SpecialEntry entry) {
+  return (uint32_t)(uintptr_t)lib.special[entry];
+}
+void LookupVirusName(const VirusLibrary*, uint32_t kind, uint32_t index, char* out) {
+  std::snprintf(out, 256, "Kind%u.%u", kind, index);
+}
+void ReleaseLibrary(VirusLibrary* l) { delete l; }
+
+namespace {
+
+#define ROUTINE(name) uint32_t __attribute__((stdcall, force_align_arg_pointer)) name(CQEL*, CQEL* q)
+
+// What the routines saw, and what they answer.
+std::vector<std::string> calls;
+uint32_t unitsPerPass = 1;
+uint32_t answer0 = 7, answer1 = 7, answerGeneric = 7;
+std::vector<uint8_t> seenTail;
+
+void Log(const char* what, CQEL* q) { calls.push_back(std::string(what) + "@" + std::to_string(q->size)); }
+
+ROUTINE(StartHook1) { Log("start1", q); return 0; }
+ROUTINE(StartHook2) { Log("start2", q); return 0; }
+ROUTINE(StopHook1) { Log("stop1", q); return 0; }
+
+// One HEAD-like unit per pass (unit type 1, the file's first bytes), then,
+// for layers, one unit of type 9 that the "continue" packer recognises.
+ROUTINE(NextUnit) {
+  if (q->passFlag5 == 0) {
+    q->passFlag5 = 1;
+    q->reserved20[0] = 0;
+  }
+  uint8_t n = q->reserved20[0]++;
+  if (n == 0) {
+    HANDLE h = EngineScannedFile(attached);
+    std::memset(q->unitWindow, 0, 256);
+    FileSeek(&ctx, h, 0, 0);
+    FileRead(&ctx, h, q->unitWindow, q->size < 256 ? q->size : 256);
+    q->unitType = 1;
+    return 1;
+  }
+  if (n == 1 && unitsPerPass > 1) {
+    q->unitType = 9;
+    return 1;
+  }
+  return 0;
+}
+
+ROUTINE(Check) { Log("check", q); return answer0; }
+ROUTINE(Repair) { Log("repair", q); return answer1; }
+ROUTINE(Generic) {
+  Log("generic", q);
+  const uint8_t* tail = (const uint8_t*)(uintptr_t)q->matchedTail;
+  seenTail.assign(tail, tail + 15);
+  if (answerGeneric == 8) {
+    HANDLE h = EngineScannedFile(attached);
+    FileSeek(&ctx, h, 0, 0);
+    FileWrite(&ctx, h, "CLEAN", 5);
+    FileSetEnd(&ctx, h);
+  }
+  return answerGeneric;
+}
+ROUTINE(Crash) {
+  volatile uint32_t* p = nullptr;
+  *p = q->size;
+  return 6;
+}
+ROUTINE(RepairCrash) {
+  HANDLE h = EngineScannedFile(attached);
+  FileSeek(&ctx, h, 0, 0);
+  FileWrite(&ctx, h, "HALF", 4);
+  volatile uint32_t* p = nullptr;
+  *p = 1;
+  return 8;
+}
+
+// A packer whose every layer is a new text of growing length.
+uint32_t layersWritten = 0;
+ROUTINE(PackerCheck) { Log("pcheck", q); return 10; }
+ROUTINE(PackerUnpack) {
+  Log("unpack", q);
+  HANDLE h = EngineScannedFile(attached);
+  std::string text = "layer " + std::to_string(layersWritten++) + " of a test packer";
+  FileSeek(&ctx, h, 0, 0);
+  FileWrite(&ctx, h, text.data(), (uint32_t)text.size());
+  FileSetEnd(&ctx, h);
+  return 12;
+}
+// An unpack entry that writes the packed file itself again.
+ROUTINE(SameUnpack) {
+  Log("same", q);
+  if (layersWritten++ >= 2) return 0;
+  EngineCopyLayerOverFile(attached);
+  return 12;
+}
+ROUTINE(ContinueCheck) { return 10; }
+ROUTINE(ContinueUnpack) { return 10; }
+
+ROUTINE(Allocating) {
+  void* block = MemAlloc(&ctx, 1000);
+  EngineTrackBlock(attached, block);
+  return 7;
+}
+
+// ---- records --------------------------------------------------------------
+
+void Put32(std::vector<uint8_t>& b, uint32_t v) {
+  for (int i = 0; i < 4; i++) b.push_back((uint8_t)(v >> (8 * i)));
+}
+
+struct CheckSpec {
+  uint16_t offset;
+  std::string bytes;
+};
+
+std::vector<uint8_t> Record(uint8_t type, const std::vector<CheckSpec>& checks, uint32_t routine,
+                            std::vector<uint8_t> params = {}) {
+  std::vector<uint8_t> r = {type, (uint8_t)checks.size()};
+  for (const CheckSpec& c : checks) {
+    r.push_back((uint8_t)c.offset);
+    r.push_back((uint8_t)(c.offset >> 8));
+    r.push_back((uint8_t)c.bytes.size());
+    Put32(r, Crc32(c.bytes.data(), (uint32_t)c.bytes.size()));
+  }
+  params.resize(11, 0);
+  r.insert(r.end(), params.begin(), params.end());
+  Put32(r, routine);
+  return r;
+}
+
+void AddMulti(const std::vector<uint8_t>& r) {
+  lib.multi.insert(lib.multi.end(), r.begin(), r.end());
+  lib.multiCount++;
+}
+void AddPacker(const std::vector<uint8_t>& r) {
+  lib.packer.insert(lib.packer.end(), r.begin(), r.end());
+  lib.packerCount++;
+}
+void AddChecksum(uint8_t type, uint16_t offset, const std::string& bytes) {
+  lib.checksum.push_back(type);
+  lib.checksum.push_back((uint8_t)offset);
+  lib.checksum.push_back((uint8_t)(offset >> 8));
+  lib.checksum.push_back((uint8_t)bytes.size());
+  Put32(lib.checksum, Crc32(bytes.data(), (uint32_t)bytes.size()));
+  lib.checksumCount++;
+}
+void AddUser(const std::string& content, bool wrongDigest = false) {
+  std::vector<uint8_t> r(30, 0);
+  std::memcpy(r.data(), "2026-12-01", 10);
+  uint32_t n = (uint32_t)content.size();
+  std::memcpy(r.data() + 10, &n, 4);
+  Md5Digest(content.data(), n, r.data() + 14);
+  if (wrongDigest) r[14] ^= 1;
+  lib.user.insert(lib.user.end(), r.begin(), r.end());
+  lib.userCount++;
+}
+
+// ---- fixture ----------------------------------------------------------------
+
+class Pipeline : public ::testing::Test {
+ protected:
+  fs::path root;
+  ScanRecord rec{};
+  ScanEngine* engine = nullptr;
+
+  void SetUp() override {
+    lib = FakeLibrary();
+    calls.clear();
+    unitsPerPass = 1;
+    answer0 = answer1 = answerGeneric = 7;
+    layersWritten = 0;
+    seenTail.clear();
+    lib.special[kStartHook1] = StartHook1;
+    lib.special[kStartHook2] = StartHook2;
+    lib.special[kStopHook1] = StopHook1;
+    lib.special[kNextUnit] = NextUnit;
+    lib.special[kGenericRepair] = Generic;
+    root = fs::temp_directory_path() / ("tw-pipeline-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    fs::create_directories(root / "c" / "WINDOWS" / "Temp");
+    std::ofstream(root / "machine.json")
+        << "{\"drives\":{\"C\":{\"root\":\"c\",\"type\":\"fixed\"}},\"registry\":\"registry.reg\","
+           "\"windows\":\"C:\\\\WINDOWS\",\"environment\":{\"Temp\":\"C:\\\\WINDOWS\\\\Temp\"},"
+           "\"codePage\":1252,\"utcOffsetMinutes\":0,\"keyboard\":[],\"timeScale\":0.01}";
+    std::ofstream(root / "registry.reg") << "Windows Registry Editor Version 5.00\r\n\r\n";
+    char err[256] = {};
+    ASSERT_EQ(TwNtInit((root / "machine.json").c_str(), err, sizeof err), 1) << err;
+    RuntimeInit(&ctx);
+    TwNtSetDisplaySink([](const char*, size_t, void*) {}, nullptr);
+  }
+
+  void TearDown() override {
+    if (engine) DestroyEngine(engine);
+    TwNtSetDisplaySink(nullptr, nullptr);
+    fs::remove_all(root);
+  }
+
+  void Start(uint32_t options) {
+    std::memset(&rec, 0, sizeof rec);
+    rec.options = options;
+    EngineSettings settings = {1, "C:\\Lib\\", &rec};
+    engine = CreateEngine(&ctx, &settings);
+    ASSERT_NE(engine, nullptr);
+    calls.clear();
+  }
+
+  void Put(const std::string& name, const std::string& content) {
+    std::ofstream(root / "c" / name, std::ios::binary) << content;
+  }
+  std::string Get(const std::string& name) {
+    std::ifstream f(root / "c" / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  }
+  uint32_t Scan(const std::string& name) {
+    std::snprintf(rec.path, sizeof rec.path, "C:\\%s", name.c_str());
+    return ScanFile(engine, &rec);
+  }
+  size_t TempFiles() {
+    size_t n = 0;
+    for (const auto& e : fs::directory_iterator(root / "c" / "WINDOWS" / "Temp")) n += e.is_regular_file();
+    return n;
+  }
+};
+
+// ---- creation ----------------------------------------------------------------
+
+TEST_F(Pipeline, CreationFailsWhenTheLibraryDoesNotLoadAndCallsNoHook) {
+  lib.loads = 0;
+  std::memset(&rec, 0, sizeof rec);
+  EngineSettings settings = {0, "C:\\Lib\\", &rec};
+  EXPECT_EQ(CreateEngine(&ctx, &settings), nullptr);
+  EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(Pipeline, HooksRunAtCreationAndDestruction) {
+  std::memset(&rec, 0, sizeof rec);
+  EngineSettings settings = {0, "C:\\Lib\\", &rec};
+  engine = CreateEngine(&ctx, &settings);
+  ASSERT_NE(engine, nullptr);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].substr(0, 6), "start1");
+  EXPECT_EQ(calls[1].substr(0, 6), "start2");
+  calls.clear();
+  DestroyEngine(engine);
+  engine = nullptr;
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].substr(0, 5), "stop1");
+}
+
+// ---- the size window and the digest lists --------------------------------------
+
+TEST_F(Pipeline, FilesOutsideTheSizeWindowAreNotExamined) {
+  AddMulti(Record(1, {}, 0));  // would match every unit: its check is called first
+  lib.entries[0][0] = Check;
+  answer0 = 6;
+  Start(kOptionLog);
+  Put("six.bin", "123456");
+  Put("seven.bin", "1234567");
+  EXPECT_EQ(Scan("six.bin"), (uint32_t)kResultNone);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(Scan("seven.bin"), (uint32_t)kResultReported);
+  EXPECT_EQ(rec.filesScanned, 2u);
+}
+
+TEST_F(Pipeline, UserDigestFirstEqualEntryWinsAndSizesMustMatch) {
+  AddUser("a sample of twenty b", true);    // same size, other digest
+  AddUser("another sample");                // other size
+  AddUser("a sample of twenty b");          // index 2: the match
+  AddUser("a sample of twenty b");
+  Start(kOptionLog);
+  Put("s.bin", "a sample of twenty b");
+  EXPECT_EQ(Scan("s.bin"), (uint32_t)kResultReported);
+  EXPECT_STREQ(rec.virusName, "Kind20.2");
+  Put("t.bin", "a sample of twenty c");
+  EXPECT_EQ(Scan("t.bin"), (uint32_t)kResultNone);
+}
+
+TEST_F(Pipeline, WithoutStartHook1OnlyTheDigestListsAreConsulted) {
+  AddChecksum(1, 0, "VIRUS");
+  AddUser("USERSAMPLE");
+  lib.special[kStartHook1] = nullptr;
+  Start(kOptionLog);
+  Put("v.bin", "VIRUS in the head");
+  Put("u.bin", "USERSAMPLE");
+  EXPECT_EQ(Scan("v.bin"), (uint32_t)kResultNone);
+  EXPECT_EQ(Scan("u.bin"), (uint32_t)kResultReported);
+}
+
+TEST_F(Pipeline, TheSweepUsesTheDigestListsOnly) {
+  AddChecksum(1, 0, "VIRUS");
+  Start(kOptionLog);
+  engine->cqel->heuristic[0].size = 10;
+  Md5Digest("HEURISTIC!", 10, engine->cqel->heuristic[0].md5);
+  engine->cqel->heuristicCount = 1;
+  rec.sweepRunning = 1;
+  Put("v.bin", "VIRUS in the head");
+  Put("h.bin", "HEURISTIC!");
+  EXPECT_EQ(Scan("v.bin"), (uint32_t)kResultNone);
+  EXPECT_EQ(Scan("h.bin"), (uint32_t)kResultReported);
+  EXPECT_STREQ(rec.virusName, "Kind21.0");
+}
+
+// ---- routine calls of the multi-check table ------------------------------------
+
+TEST_F(Pipeline, ARecordWhoseByte4IsZeroAsksItsRoutineFirst) {
+  // n = 0: byte 4 is parameter byte 2 (0): the check entry decides alone.
+  AddMulti(Record(1, {}, 0));
+  lib.entries[0][0] = Check;
+  Start(kOptionLog);
+  Put("a.bin", "anything at all");
+  answer0 = 7;  // undecided, and there are no checks: no match
+  EXPECT_EQ(Scan("a.bin"), (uint32_t)kResultNone);
+  answer0 = 6;
+  EXPECT_EQ(Scan("a.bin"), (uint32_t)kResultReported);
+  EXPECT_STREQ(rec.virusName, "Kind2.0");
+}
+
+TEST_F(Pipeline, ChecksFirstThenTheCheckEntry) {
+  AddMulti(Record(1, {{0, "MARK"}, {6, "XY"}}, 0));
+  lib.entries[0][0] = Check;
+  Start(kOptionLog);
+  Put("m.bin", "MARK..XY and more");
+  Put("n.bin", "MARK..XZ and more");
+  answer0 = 6;
+  EXPECT_EQ(Scan("n.bin"), (uint32_t)kResultNone);
+  EXPECT_TRUE(calls.empty());  // a failing check skips the record before its routine
+  EXPECT_EQ(Scan("m.bin"), (uint32_t)kResultReported);
+  ASSERT_EQ(calls.size(), 1u);
+  answer0 = 7;
+  EXPECT_EQ(Scan("m.bin"), (uint32_t)kResultNone);
+}
+
+TEST_F(Pipeline, MultiCheckComesBeforeTheChecksumTable) {
+  AddChecksum(1, 0, "MARK");
+  AddMulti(Record(1, {{0, "MARK"}}, 0xFFFFFFFFu));
+  Start(kOptionLog);
+  Put("m.bin", "MARK and more");
+  EXPECT_EQ(Scan("m.bin"), (uint32_t)kResultReported);
+  EXPECT_STREQ(rec.virusName, "Kind2.0");
+}
+
+// ---- repairs -------------------------------------------------------------------
+
+TEST_F(Pipeline, RepairHandsOverToGenericRepairWithTheRecordsTail) {
+  AddMulti(Record(1, {{0, "INFECTED"}}, 0, {0x11, 0x22, 0x33}));
+  lib.entries[0][0] = Check;
+  lib.entries[0][1] = Repair;
+  answer0 = 6;
+  answer1 = 9;
+  answerGeneric = 8;
+  Start(kOptionsDefault);
+  Put("r.bin", "INFECTED program");
+  EXPECT_EQ(Scan("r.bin"), (uint32_t)kResultCleaned);
+  EXPECT_EQ(Get("r.bin"), "CLEAN");
+  ASSERT_EQ(seenTail.size(), 15u);
+  EXPECT_EQ(seenTail[0], 0x11);
+  EXPECT_EQ(seenTail[2], 0x33);
+  EXPECT_EQ(seenTail[11], 0);  // routine number 0
+  EXPECT_EQ(rec.virusesCleaned, 1u);
+}
+
+TEST_F(Pipeline, ARepairAnsweringTwoDeletesTheBackedUpFile) {
+  AddMulti(Record(1, {{0, "INFECTED"}}, 0));
+  lib.entries[0][0] = Check;
+  lib.entries[0][1] = Repair;
+  answer0 = 6;
+  answer1 = 2;
+  Start(kOptionsDefault);
+  Put("r.bin", "INFECTED program");
+  EXPECT_EQ(Scan("r.bin"), (uint32_t)kResultDeleted);
+  EXPECT_FALSE(fs::exists(root / "c" / "r.bin"));
+}
+
+TEST_F(Pipeline, AFaultInARepairIsACleanFailureWithTheAttributesBack) {
+  AddMulti(Record(1, {{0, "INFECTED"}}, 0));
+  lib.entries[0][0] = Check;
+  lib.entries[0][1] = RepairCrash;
+  answer0 = 6;
+  Start(kOptionsDefault);
+  Put("r.bin", "INFECTED program");
+  ASSERT_TRUE(FileSetAttributes(&ctx, "C:\\r.bin", 0x1));
+  EXPECT_EQ(Scan("r.bin"), (uint32_t)kResultCleanFailed);
+  EXPECT_EQ(FileGetAttributes(&ctx, "C:\\r.bin"), 0x1u);
+  EXPECT_EQ(rec.virusesCleaned, 0u);
+  EXPECT_EQ(rec.virusesFound, 1u);
+}
+
+TEST_F(Pipeline, ChecksumDetectionsAreNotRepaired) {
+  AddChecksum(1, 0, "VIRUS");
+  lib.special[kGenericRepair] = Generic;
+  Start(kOptionsDefault);
+  Put("v.bin", "VIRUS in the head");
+  EXPECT_EQ(Scan("v.bin"), (uint32_t)kResultDeleted);
+  EXPECT_TRUE(calls.empty());
+}
+
+// ---- layers ---------------------------------------------------------------------
+
+TEST_F(Pipeline, TheLayerLimitStopsAt33ScannedLayers) {
+  AddPacker(Record(1, {{0, "PACKED"}}, 0));
+  AddPacker(Record(9, {}, 1));  // the "continue" unit of each layer
+  lib.entries[0][0] = PackerCheck;
+  lib.entries[0][1] = PackerUnpack;
+  lib.entries[1][0] = ContinueCheck;
+  lib.entries[1][1] = ContinueUnpack;
+  unitsPerPass = 2;
+  Start(kOptionsDefault);
+  Put("p.bin", "PACKED data of a file");
+  EXPECT_EQ(Scan("p.bin"), (uint32_t)kResultNone);
+  EXPECT_EQ(rec.filesUnpacked, 34u);
+  EXPECT_EQ(layersWritten, 34u);
+  EXPECT_EQ(TempFiles(), 0u);
+  EXPECT_EQ(engine->handleDepth, 0u);
+}
+
+TEST_F(Pipeline, ALayerEqualToThePackedFileIsNotScanned) {
+  AddPacker(Record(1, {{0, "PACKED"}}, 0));
+  lib.entries[0][0] = PackerCheck;
+  lib.entries[0][1] = SameUnpack;
+  Start(kOptionsDefault);
+  Put("p.bin", "PACKED data of a file");
+  EXPECT_EQ(Scan("p.bin"), (uint32_t)kResultNone);
+  // Two layers written, none scanned (no pcheck in a nested pass), then 0.
+  size_t checks = 0;
+  for (const std::string& c : calls) checks += c.rfind("pcheck", 0) == 0;
+  EXPECT_EQ(checks, 1u);
+  EXPECT_EQ(rec.filesUnpacked, 2u);
+}
+
+TEST_F(Pipeline, AFaultInsideANestedPassEndsOnlyThatPass) {
+  AddPacker(Record(1, {{0, "PACKED"}}, 0));
+  AddMulti(Record(1, {{0, "layer 0"}}, 2));
+  lib.entries[0][0] = PackerCheck;
+  lib.entries[0][1] = PackerUnpack;
+  lib.entries[2][0] = Crash;
+  Start(kOptionsDefault);
+  Put("p.bin", "PACKED data of a file");
+  Put("v.bin", "layer 0 at the start of a plain file");
+  EXPECT_EQ(Scan("p.bin"), (uint32_t)kResultNone);
+  EXPECT_EQ(TempFiles(), 0u);
+  EXPECT_EQ(engine->handleDepth, 0u);
+  EXPECT_EQ(Scan("v.bin"), (uint32_t)kResultNone);  // its routine faults too
+  EXPECT_EQ(rec.filesScanned, 2u);
+}
+
+TEST_F(Pipeline, TrackedBlocksAreFreedAfterEachFile) {
+  AddMulti(Record(1, {}, 0));
+  lib.entries[0][0] = Allocating;
+  Start(kOptionLog);
+  Put("a.bin", "some file content");
+  Scan("a.bin");
+  EXPECT_EQ(engine->trackedCount, 0u);
+}
+
+TEST_F(Pipeline, CopyFileContentKeepsTheLongerDestinationsTail) {
+  Start(kOptionLog);
+  Put("src.bin", "short");
+  Put("dst.bin", "a much longer destination");
+  HANDLE s = FileOpen(&ctx, "C:\\src.bin", kAccessRead, kOpenExisting);
+  HANDLE d = FileOpen(&ctx, "C:\\dst.bin", kAccessRead | kAccessWrite, kOpenExisting);
+  FileSeek(&ctx, s, 3, 0);
+  EXPECT_EQ(CopyFileContent(engine, s, d), 1);
+  EXPECT_EQ(FileSeek(&ctx, s, 0, 1), 3u);
+  EXPECT_EQ(FileSeek(&ctx, d, 0, 1), 0u);
+  FileClose(&ctx, s);
+  FileClose(&ctx, d);
+  EXPECT_EQ(Get("dst.bin"), "shorth longer destination");
+}
+
+}  // namespace
