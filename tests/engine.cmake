@@ -31,14 +31,15 @@ if(NOT TARGET tw_engine32)
   set(tw_engine_target tw_engine_dev32)
 endif()
 set(tw_engine_in_process_ready ${tw_engine_lib_ready})
-foreach(lib ${tw_engine_target} tw_library32 tw_codec32 tw_common32 tw_console32 tw_runtime32 tw_guard32 tw_ntdll32)
+foreach(lib ${tw_engine_target} tw_library32 tw_codec32 tw_common32 tw_console32 tw_runtime32 tw_guard32 tw_ntdll32
+    tw_session32 tw_session_engine32)
   if(NOT TARGET ${lib})
     set(tw_engine_in_process_ready FALSE)
   endif()
 endforeach()
 if(tw_engine_in_process_ready AND TARGET tw_samples)
-  string(JOIN "," tw_engine_group ${tw_engine_target} tw_library32 tw_codec32 tw_common32 tw_console32
-    tw_runtime32 tw_guard32 tw_ntdll32)
+  string(JOIN "," tw_engine_group ${tw_engine_target} tw_library32 tw_session32 tw_session_engine32 tw_codec32 tw_common32
+    tw_console32 tw_runtime32 tw_guard32 tw_ntdll32)
   tw_test(engine_test M32
     SOURCES ${TW_ENGINE_TESTS}/engine_test.cpp
     LIBS "$<LINK_GROUP:RESCAN,${tw_engine_group}>")

@@ -2,6 +2,8 @@
 // library (the default library plus routines that fault, decline or lie) and
 // a ScanRecord whose options each test sets.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <cstring>
@@ -13,8 +15,14 @@
 #include "platform/nt/stand_in.h"
 #include "scanner/engine/engine.h"
 #include "scanner/engine/engine_internal.h"
+#include "scanner/session/drives.h"
 
 namespace fs = std::filesystem;
+
+// The library's drive services bind to the session's drive operations
+// weakly; this test has no session, so it names them itself.
+uint32_t (*const kKeepDriveOperations[])(RuntimeContext*, const char*) = {QueryDriveTypeAnsi};
+uint32_t (*const kKeepListDrives)(RuntimeContext*, char*, uint32_t) = ListDrivesAnsi;
 
 namespace {
 
@@ -245,6 +253,10 @@ TEST_F(EngineTest, AFailedRepairIsCleanFailedAndKeepsItsBackup) {
   MakeMachine();
   Start(kOptionsDefault);
   Put("C:\\p\\nofix.exe", Bytes("NO-FIX!! and the rest of an infected file"));
+  // Reads must not move the file's last access time between the two scans
+  // (the host updates it on read while it is not later than the last write).
+  struct timespec times[2] = {{2000000000, 0}, {1900000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, Host("C:\\p\\nofix.exe").c_str(), times, 0), 0);
   EXPECT_EQ(Scan("C:\\p\\nofix.exe"), (uint32_t)kResultCleanFailed);
   EXPECT_EQ(rec.virusesCleaned, 0u);
   EXPECT_TRUE(fs::exists(Host("C:\\p\\nofix.exe")));
@@ -345,6 +357,9 @@ TEST_F(EngineTest, AutorunWormFeedsTheHeuristicListAndTheSweepUsesDigestsOnly) {
   Put("F:\\RECYCLER\\S-1-5-21-1004336348-1177238915-682003330-512\\autorun.exe", Sample("autorun.exe"));
   Put("C:\\WINDOWS\\system32\\svch0st.exe", Sample("autorun.exe"));
   Put("C:\\WINDOWS\\setup.exe", Sample("setup.exe"));
+  ASSERT_EQ(QueryDriveTypeAnsi(&ctx, "F:\\"), 2u);
+  char drives[64] = {};
+  ASSERT_EQ(ListDrivesAnsi(&ctx, drives, sizeof drives), 8u);
   Start(kOptionsDefault, 0);
   // The start hook already knows the worm's program.
   EXPECT_EQ(engine->cqel->heuristicCount, 1u);
