@@ -6,9 +6,11 @@
 
 namespace {
 
-// The longest piece handed to the display at once: counted strings carry
-// 16-bit byte lengths, and an ANSI piece may double when widened.
+// The longest pieces handed to the display at once: counted strings carry
+// 16-bit byte lengths, and an ANSI piece widens to twice its length plus a
+// terminator.
 const uint32_t kDisplayUnits = 0x7FFF;
+const uint32_t kDisplayAnsiBytes = 0x7FFE;
 const uint32_t kMaxHexBytes = 455;
 // Field widths beyond any real format only point at a broken format text.
 const uint32_t kMaxWidth = 4096;
@@ -55,7 +57,7 @@ void PrintAnsi(RuntimeContext* ctx, const char* text) {
   if (text == nullptr) return;
   uint32_t left = TextLen(text);
   while (left > 0) {
-    uint32_t bytes = left < kDisplayUnits ? left : kDisplayUnits;
+    uint32_t bytes = left < kDisplayAnsiBytes ? left : kDisplayAnsiBytes;
     ANSI_STRING a;
     a.Length = (USHORT)bytes;
     a.MaximumLength = (USHORT)bytes;
