@@ -12,3 +12,13 @@ if(TARGET session-manager)
     TW_SESSION_MANAGER="$<TARGET_FILE:session-manager>")
   add_dependencies(platform_session_manager_test session-manager)
 endif()
+
+if(TARGET tw_ntdll32)
+  tw_test(platform_nt_test M32
+    SOURCES
+      ${TW_PLATFORM_TESTS}/nt_files_test.cpp
+      ${TW_PLATFORM_TESTS}/nt_directory_test.cpp
+      ${TW_PLATFORM_TESTS}/nt_keyboard_test.cpp
+      ${TW_PLATFORM_TESTS}/nt_runtime_test.cpp
+    LIBS tw_ntdll32)
+endif()

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <map>
@@ -148,6 +149,16 @@ std::vector<std::string> ComponentsOf(int drive, const std::string& hostPath) {
 
 bool ValidDisposition(ULONG d) { return d <= FILE_OVERWRITE_IF; }
 
+// A file without a stored creation time reports its last write time as its
+// creation time; before anything changes the write time, the current value
+// is stored so that the creation time stays put.
+void PinCreationTime(const std::string& host) {
+  char buf[32];
+  if (getxattr(host.c_str(), kCreationXattr, buf, sizeof buf) > 0) return;
+  struct stat st;
+  if (stat(host.c_str(), &st) == 0) WriteCreationTime(host, UnixToFileTime(st.st_mtim));
+}
+
 }  // namespace
 
 FileObject::~FileObject() {
@@ -288,6 +299,7 @@ NTSTATUS OpenFile(HANDLE* handle, ACCESS_MASK desired, POBJECT_ATTRIBUTES attrib
     if (readOnlyDrive && (WriteAccess(access) || (access & DELETE) || truncateIt)) {
       return TW_STATUS_MEDIA_WRITE_PROTECTED;
     }
+    if (!f->isDirectory && (WriteAccess(access) || truncateIt)) PinCreationTime(host);
     int flags = O_CLOEXEC | O_NONBLOCK;
     if (f->isDirectory) {
       flags |= O_RDONLY | O_DIRECTORY;
@@ -531,6 +543,7 @@ NTSTATUS SetBasic(FileObject* f, const FILE_BASIC_INFORMATION* b) {
   if (!(f->access & kWriteAttributes)) return STATUS_ACCESS_DENIED;
   // 0 leaves a time unchanged; -1 (stop updating it) is kept as unchanged too.
   auto given = [](const LARGE_INTEGER& t) { return t.QuadPart != 0 && t.QuadPart != -1; };
+  if (given(b->LastWriteTime) && !given(b->CreationTime)) PinCreationTime(f->hostPath);
   if (given(b->LastAccessTime) || given(b->LastWriteTime)) {
     struct timespec ts[2];
     ts[0].tv_nsec = UTIME_OMIT;

@@ -225,12 +225,25 @@ extern "C" NTSTATUS NtAllocateVirtualMemory(HANDLE ProcessHandle, PVOID* BaseAdd
     bool commit = (AllocationType & MEM_COMMIT) != 0;
     int flags = MAP_PRIVATE | MAP_ANONYMOUS | (commit ? 0 : MAP_NORESERVE);
     void* want = base == 0 ? nullptr : reinterpret_cast<void*>(start);
-    if (want != nullptr) flags |= MAP_FIXED_NOREPLACE;
-    void* p = mmap(want, size, commit ? prot : PROT_NONE, flags, -1, 0);
-    if (p == MAP_FAILED) return base == 0 ? STATUS_NO_MEMORY : TW_STATUS_CONFLICTING_ADDRESSES;
-    if (want != nullptr && p != want) {
-      munmap(p, size);
-      return TW_STATUS_CONFLICTING_ADDRESSES;
+    void* p;
+    if (want != nullptr) {
+      p = mmap(want, size, commit ? prot : PROT_NONE, flags | MAP_FIXED_NOREPLACE, -1, 0);
+      if (p == MAP_FAILED) return TW_STATUS_CONFLICTING_ADDRESSES;
+      if (p != want) {
+        munmap(p, size);
+        return TW_STATUS_CONFLICTING_ADDRESSES;
+      }
+    } else {
+      // Reservations start on 64 KiB boundaries: map more, keep the aligned part.
+      if (size > SIZE_MAX - kGranularity) return STATUS_NO_MEMORY;
+      size_t span = size + kGranularity;
+      void* raw = mmap(nullptr, span, commit ? prot : PROT_NONE, flags, -1, 0);
+      if (raw == MAP_FAILED) return STATUS_NO_MEMORY;
+      uintptr_t r = reinterpret_cast<uintptr_t>(raw);
+      uintptr_t aligned = (r + kGranularity - 1) & ~(kGranularity - 1);
+      if (aligned > r) munmap(raw, aligned - r);
+      if (r + span > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), r + span - (aligned + size));
+      p = reinterpret_cast<void*>(aligned);
     }
     Region r;
     r.size = size;

@@ -1,0 +1,336 @@
+// Directory queries: 16 KiB batches, record chaining, patterns, restart,
+// overflow, symbolic links; volumes and drive-letter links.
+#include <unistd.h>
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "tests/platform/nt_support.h"
+
+namespace {
+
+using nttest::Name;
+using nttest::NtTest;
+
+struct Entry {
+  std::u16string name;
+  ULONG attributes;
+  int64_t size;
+};
+
+class NtDirectory : public NtTest {
+ protected:
+  // One query into a buffer of `length` bytes; checks the chaining of the
+  // records against the reported length and appends them.
+  NTSTATUS Query(HANDLE dir, std::vector<Entry>* out, ULONG length = 16384, const char16_t* pattern = nullptr,
+                 bool restart = false, bool single = false) {
+    std::vector<uint8_t> buf(length + 64, 0xCC);
+    IO_STATUS_BLOCK io = {};
+    UNICODE_STRING p;
+    if (pattern != nullptr) RtlInitUnicodeString(&p, reinterpret_cast<const WCHAR*>(pattern));
+    NTSTATUS s = NtQueryDirectoryFile(dir, nullptr, nullptr, nullptr, &io, buf.data(), length,
+                                      FileBothDirectoryInformation, single, pattern ? &p : nullptr, restart);
+    if (s != STATUS_SUCCESS && s != STATUS_BUFFER_OVERFLOW) {
+      EXPECT_EQ(io.Information, 0u);
+      return s;
+    }
+    EXPECT_EQ(io.Status, s);
+    EXPECT_LE(io.Information, length);
+    size_t at = 0;
+    for (;;) {
+      FILE_BOTH_DIR_INFORMATION e;
+      memcpy(&e, buf.data() + at, offsetof(FILE_BOTH_DIR_INFORMATION, FileName));
+      size_t end = at + offsetof(FILE_BOTH_DIR_INFORMATION, FileName) + e.FileNameLength;
+      EXPECT_LE(end, io.Information);
+      std::u16string name(e.FileNameLength / 2, u'\0');
+      memcpy(&name[0], buf.data() + at + offsetof(FILE_BOTH_DIR_INFORMATION, FileName), e.FileNameLength);
+      out->push_back(Entry{name, e.FileAttributes, e.EndOfFile.QuadPart});
+      if (e.NextEntryOffset == 0) {
+        EXPECT_EQ(end, io.Information);
+        break;
+      }
+      EXPECT_EQ(e.NextEntryOffset % 8, 0u);
+      EXPECT_GE(e.NextEntryOffset, end - at);
+      at += e.NextEntryOffset;
+      if (at >= io.Information) {
+        ADD_FAILURE() << "chain runs past the data";
+        break;
+      }
+    }
+    EXPECT_EQ(buf[length], 0xCC);  // nothing written past the buffer
+    return s;
+  }
+  std::vector<std::u16string> Names(const std::u16string& dir, const char16_t* pattern) {
+    HANDLE h = OpenDir(dir);
+    std::vector<Entry> e;
+    NTSTATUS s = Query(h, &e, 16384, pattern, true);
+    while (s == STATUS_SUCCESS) s = Query(h, &e);
+    EXPECT_TRUE(s == STATUS_NO_MORE_FILES || s == STATUS_NO_SUCH_FILE) << std::hex << s;
+    NtClose(h);
+    std::vector<std::u16string> names;
+    for (const Entry& x : e) names.push_back(x.name);
+    return names;
+  }
+};
+
+TEST_F(NtDirectory, LargeFolderComesInSeveralBatchesEachEntryOnce) {
+  const int kFiles = 700;
+  std::set<std::u16string> expected;
+  for (int i = 0; i < kFiles; ++i) {
+    // Long names so that 16 KiB holds only part of the folder.
+    std::string n = "file-" + std::to_string(i) + std::string(40, 'x') + ".dat";
+    m.File("C:\\Big\\" + n, std::string(i % 7, 'z'));
+    expected.insert(std::u16string(n.begin(), n.end()));
+  }
+  m.Folder("C:\\Big\\Sub");
+  expected.insert(u"Sub");
+  Boot();
+  HANDLE h = OpenDir(u"\\??\\C:\\Big");
+  std::vector<Entry> all;
+  int calls = 0;
+  NTSTATUS s = Query(h, &all, 16384, u"*", true);
+  while (s == STATUS_SUCCESS) {
+    ++calls;
+    s = Query(h, &all);
+  }
+  EXPECT_EQ(s, STATUS_NO_MORE_FILES);
+  EXPECT_GE(calls, 3);
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[0].name, u".");
+  EXPECT_EQ(all[1].name, u"..");
+  EXPECT_EQ(all[0].attributes & FILE_ATTRIBUTE_DIRECTORY, (ULONG)FILE_ATTRIBUTE_DIRECTORY);
+  std::multiset<std::u16string> seen;
+  for (size_t i = 2; i < all.size(); ++i) seen.insert(all[i].name);
+  EXPECT_EQ(seen.size(), expected.size());
+  EXPECT_EQ(std::set<std::u16string>(seen.begin(), seen.end()), expected);
+  for (const Entry& e : all) {
+    if (e.name == u"Sub") {
+      EXPECT_EQ(e.attributes, 0x10u);
+    } else if (e.name.size() > 2) {
+      EXPECT_EQ(e.attributes, 0x20u);
+      int i = std::stoi(std::string(e.name.begin() + 5, e.name.end()));
+      EXPECT_EQ(e.size, i % 7);
+    }
+  }
+  // Past the end it stays at the end; a restart begins again.
+  std::vector<Entry> more;
+  EXPECT_EQ(Query(h, &more), STATUS_NO_MORE_FILES);
+  EXPECT_EQ(Query(h, &more, 16384, nullptr, true), STATUS_SUCCESS);
+  EXPECT_EQ(more[0].name, u".");
+  NtClose(h);
+}
+
+TEST_F(NtDirectory, BufferTooSmallForOneRecord) {
+  m.File("C:\\D\\" + std::string(100, 'n'), "");
+  Boot();
+  HANDLE h = OpenDir(u"\\??\\C:\\D");
+  std::vector<Entry> e;
+  std::vector<uint8_t> tiny(64);
+  IO_STATUS_BLOCK io;
+  EXPECT_EQ(NtQueryDirectoryFile(h, nullptr, nullptr, nullptr, &io, tiny.data(), 64, FileBothDirectoryInformation, 0,
+                                 nullptr, 1),
+            STATUS_INFO_LENGTH_MISMATCH);
+  EXPECT_EQ(Query(h, &e, 200, u"n*", true), STATUS_BUFFER_OVERFLOW);
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].name, std::u16string(53, u'n'));  // (200 - 94) / 2 units of the name
+  EXPECT_EQ(Query(h, &e, 200), STATUS_NO_MORE_FILES);  // the truncated record was handed out
+  NtClose(h);
+}
+
+TEST_F(NtDirectory, Patterns) {
+  for (const char* n : {"readme", "a.txt", "B.TXT", "abc", "aXc.dat", "archive.tar.gz"}) {
+    m.File(std::string("C:\\P\\") + n, "");
+  }
+  Boot();
+  auto names = [this](const char16_t* p) {
+    std::vector<std::u16string> v = Names(u"\\??\\C:\\P", p);
+    return std::set<std::u16string>(v.begin(), v.end());
+  };
+  using S = std::set<std::u16string>;
+  EXPECT_EQ(names(u"*.txt"), (S{u"a.txt", u"B.TXT"}));
+  EXPECT_EQ(names(u"a?c"), (S{u"abc"}));
+  EXPECT_EQ(names(u"A?C*"), (S{u"abc", u"aXc.dat", u"archive.tar.gz"}));
+  EXPECT_EQ(names(u"*.*").count(u"readme"), 1u);  // names without a dot too
+  EXPECT_EQ(names(u"*.*").size(), 8u);
+  EXPECT_EQ(names(u"<.gz"), (S{u"archive.tar.gz"}));
+  EXPECT_EQ(names(u"readme"), (S{u"readme"}));
+  EXPECT_EQ(names(u"nothing*"), S{});
+  // No match on the first query is "no such file".
+  HANDLE h = OpenDir(u"\\??\\C:\\P");
+  std::vector<Entry> e;
+  EXPECT_EQ(Query(h, &e, 16384, u"zz*", true), STATUS_NO_SUCH_FILE);
+  NtClose(h);
+  // Entries come in a stable, case-insensitive order.
+  std::vector<std::u16string> order = Names(u"\\??\\C:\\P", u"*");
+  EXPECT_EQ(order, (std::vector<std::u16string>{u".", u"..", u"a.txt", u"abc", u"archive.tar.gz", u"aXc.dat",
+                                                 u"B.TXT", u"readme"}));
+}
+
+TEST_F(NtDirectory, SymbolicLinksAreListedNotFollowedForever) {
+  m.File("C:\\L\\real\\f.txt", "x");
+  Boot();
+  ASSERT_EQ(symlink(".", m.Host("C:\\L\\loop").c_str()), 0);
+  ASSERT_EQ(symlink("real", m.Host("C:\\L\\alias").c_str()), 0);
+  ASSERT_EQ(symlink("missing", m.Host("C:\\L\\dangling").c_str()), 0);
+  HANDLE h = OpenDir(u"\\??\\C:\\L");
+  std::vector<Entry> e;
+  ASSERT_EQ(Query(h, &e, 16384, nullptr, true), STATUS_SUCCESS);
+  NtClose(h);
+  std::map<std::u16string, ULONG> attrs;
+  for (const Entry& x : e) attrs[x.name] = x.attributes;
+  EXPECT_EQ(attrs[u"loop"] & 0x10, 0x10u);
+  EXPECT_EQ(attrs[u"alias"] & 0x10, 0x10u);
+  EXPECT_EQ(attrs.count(u"dangling"), 1u);
+  EXPECT_EQ(attrs[u"dangling"] & 0x10, 0u);
+  // Walking down the loop works level by level (the caller limits depth).
+  EXPECT_EQ(Names(u"\\??\\C:\\L\\loop\\loop\\loop", u"*").size(), e.size());
+  HANDLE f;
+  EXPECT_EQ(Create(&f, u"\\??\\C:\\L\\alias\\f.txt", GENERIC_READ, 7, FILE_OPEN, 0), STATUS_SUCCESS);
+  NtClose(f);
+  EXPECT_EQ(Create(&f, u"\\??\\C:\\L\\dangling", GENERIC_READ, 7, FILE_OPEN, 0), STATUS_OBJECT_NAME_NOT_FOUND);
+}
+
+TEST_F(NtDirectory, QueriesNeedAFolderOpenForListing) {
+  m.File("C:\\f.txt", "x");
+  Boot();
+  HANDLE f = OpenRw(u"\\??\\C:\\f.txt");
+  std::vector<Entry> e;
+  EXPECT_EQ(Query(f, &e), STATUS_INVALID_PARAMETER);
+  NtClose(f);
+  HANDLE d;
+  ASSERT_EQ(Create(&d, u"\\??\\C:\\", FILE_READ_ATTRIBUTES, 7, FILE_OPEN, FILE_DIRECTORY_FILE), STATUS_SUCCESS);
+  EXPECT_EQ(Query(d, &e), STATUS_ACCESS_DENIED);
+  NtClose(d);
+  EXPECT_EQ(Query(d, &e), STATUS_INVALID_HANDLE);
+}
+
+// ---- volumes and drive letters
+
+TEST_F(NtDirectory, VolumeDeviceAndSize) {
+  m.Drive('E', "cd", "cdrom").Drive('R', "net", "remote").Drive('Z', "ram", "ramdisk");
+  m.Drive('F', "usb", "removable", 12345 * 4096LL);
+  Boot();
+  struct Case {
+    const char16_t* root;
+    ULONG type, characteristics;
+  };
+  const Case cases[] = {
+      {u"\\??\\C:\\", FILE_DEVICE_DISK, 0},
+      {u"\\??\\F:\\", FILE_DEVICE_DISK, FILE_REMOVABLE_MEDIA},
+      {u"\\??\\E:\\", FILE_DEVICE_CD_ROM, FILE_REMOVABLE_MEDIA | 0x02},
+      {u"\\??\\R:\\", FILE_DEVICE_NETWORK_FILE_SYSTEM, FILE_REMOTE_DEVICE},
+      {u"\\??\\Z:\\", FILE_DEVICE_VIRTUAL_DISK, 0},
+  };
+  for (const Case& c : cases) {
+    HANDLE h;
+    ASSERT_EQ(Create(&h, c.root, 0x120089, 3, FILE_OPEN, 0), STATUS_SUCCESS);
+    FILE_FS_DEVICE_INFORMATION dev;
+    IO_STATUS_BLOCK io;
+    ASSERT_EQ(NtQueryVolumeInformationFile(h, &io, &dev, sizeof dev, FileFsDeviceInformation), STATUS_SUCCESS);
+    EXPECT_EQ(dev.DeviceType, c.type);
+    EXPECT_EQ(dev.Characteristics, c.characteristics);
+    EXPECT_EQ(io.Information, sizeof dev);
+    NtClose(h);
+  }
+  HANDLE h;
+  ASSERT_EQ(Create(&h, u"\\??\\F:\\", 0x120089, 3, FILE_OPEN, 0), STATUS_SUCCESS);
+  FILE_FS_SIZE_INFORMATION size;
+  IO_STATUS_BLOCK io;
+  ASSERT_EQ(NtQueryVolumeInformationFile(h, &io, &size, sizeof size, FileFsSizeInformation), STATUS_SUCCESS);
+  EXPECT_EQ(size.AvailableAllocationUnits.QuadPart * size.SectorsPerAllocationUnit * size.BytesPerSector,
+            12345 * 4096LL);
+  EXPECT_GE(size.TotalAllocationUnits.QuadPart, size.AvailableAllocationUnits.QuadPart);
+  EXPECT_EQ(NtQueryVolumeInformationFile(h, &io, &size, 4, FileFsSizeInformation), STATUS_INFO_LENGTH_MISMATCH);
+  uint8_t attr[14];
+  EXPECT_EQ(NtQueryVolumeInformationFile(h, &io, attr, sizeof attr, FileFsAttributeInformation),
+            STATUS_BUFFER_OVERFLOW);
+  NtClose(h);
+  ASSERT_EQ(Create(&h, u"\\??\\C:\\", 0x120089, 3, FILE_OPEN, 0), STATUS_SUCCESS);
+  ASSERT_EQ(NtQueryVolumeInformationFile(h, &io, &size, sizeof size, FileFsSizeInformation), STATUS_SUCCESS);
+  EXPECT_GT(size.TotalAllocationUnits.QuadPart, 0);  // real free space of the host
+  NtClose(h);
+}
+
+TEST_F(NtDirectory, DriveLetterLinks) {
+  Boot();
+  int found = 0;
+  std::u16string targets[26];
+  for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
+    std::u16string name = u"\\??\\";
+    name += letter;
+    name += u":";
+    Name n(name);
+    HANDLE link;
+    NTSTATUS s = NtOpenSymbolicLinkObject(&link, 0xF0001, &n.oa);
+    if (s != STATUS_SUCCESS) {
+      EXPECT_EQ(s, STATUS_OBJECT_NAME_NOT_FOUND);
+      continue;
+    }
+    ++found;
+    WCHAR buf[256];
+    UNICODE_STRING target = {0, sizeof buf, buf};
+    ULONG len = 0;
+    ASSERT_EQ(NtQuerySymbolicLinkObject(link, &target, &len), STATUS_SUCCESS);
+    targets[letter - u'A'] = std::u16string(buf, target.Length / 2);
+    UNICODE_STRING small = {0, 4, buf};
+    EXPECT_EQ(NtQuerySymbolicLinkObject(link, &small, &len), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(len, target.Length + 2u);
+    NtClose(link);
+  }
+  EXPECT_EQ(found, 3);  // C:, D: (no medium, but its link exists) and F:
+  EXPECT_EQ(targets[2], u"\\Device\\HarddiskVolume1");
+  EXPECT_EQ(targets[3], u"\\Device\\CdRom0");
+  EXPECT_EQ(targets[5], u"\\Device\\HarddiskVolume2");
+}
+
+TEST_F(NtDirectory, DosPathNames) {
+  Boot();
+  struct Case {
+    const char16_t* dos;
+    const char16_t* nt;
+    const char16_t* filePart;
+  };
+  const Case cases[] = {
+      {u"C:\\dir\\name.txt", u"\\??\\C:\\dir\\name.txt", u"name.txt"},
+      {u"c:/dir//sub/../x", u"\\??\\C:\\dir\\x", u"x"},
+      {u"C:\\dir\\", u"\\??\\C:\\dir\\", nullptr},
+      {u"C:\\", u"\\??\\C:\\", nullptr},
+      {u"C:\\a\\..\\..\\b", u"\\??\\C:\\b", u"b"},
+      {u"C:\\name. . ", u"\\??\\C:\\name", u"name"},
+      {u"file.txt", u"\\??\\C:\\WINDOWS\\system32\\file.txt", u"file.txt"},
+      {u"\\top", u"\\??\\C:\\top", u"top"},
+      {u"F:rel", u"\\??\\F:\\rel", u"rel"},
+      {u"\\\\?\\C:\\raw\\..\\x", u"\\??\\C:\\raw\\..\\x", u"x"},
+      {u"C:\\dir\\NUL.txt", u"\\??\\NUL", u"NUL"},
+      {u"\\\\server\\share\\f", u"\\??\\UNC\\server\\share\\f", u"f"},
+  };
+  for (const Case& c : cases) {
+    UNICODE_STRING nt;
+    const WCHAR* part = nullptr;
+    ASSERT_TRUE(RtlDosPathNameToNtPathName_U(c.dos, &nt, &part, nullptr));
+    EXPECT_EQ(std::u16string(nt.Buffer, nt.Length / 2), std::u16string(c.nt)) << std::string(c.dos, c.dos + 3);
+    EXPECT_EQ(nt.Buffer[nt.Length / 2], 0);
+    if (c.filePart == nullptr) {
+      EXPECT_EQ(part, nullptr);
+    } else {
+      ASSERT_NE(part, nullptr);
+      EXPECT_EQ(std::u16string(part), std::u16string(c.filePart));
+    }
+    RtlFreeUnicodeString(&nt);
+    EXPECT_EQ(nt.Buffer, nullptr);
+  }
+  UNICODE_STRING nt;
+  EXPECT_FALSE(RtlDosPathNameToNtPathName_U(u"", &nt, nullptr, nullptr));
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"CON"), 0x00000006u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"C:\\dir\\nul.txt"), (14u << 16) | 6u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"com1"), 8u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"lpt9:"), 8u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"C:aux "), (4u << 16) | 6u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"COM0"), 0u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"CONSOLE"), 0u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"C:\\dir\\file"), 0u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"\\\\.\\CON"), 0u);
+}
+
+}  // namespace
