@@ -84,7 +84,7 @@ class Base(unittest.TestCase):
         if m.free is not None:
             desc["drives"]["C"]["freeBytes"] = m.free
         if not m.temp:
-            desc["environment"] = {}
+            desc["environment"] = {"Path": "C:\\WINDOWS\\system32"}
         with open(path, "w") as f:
             json.dump(desc, f)
         r = m.run(TARNWELL, timeout=timeout, write=False)
@@ -275,13 +275,17 @@ class BackupStore(Base):
         self.assertTrue(line.endswith("\r\n"))
         self.assertFalse(os.path.exists(m.host(path)))
         if MANAGER and os.path.exists(MANAGER):
-            # The manager lists the record and puts the file back.
+            # The manager (started from a drive of the machine, as it must be)
+            # lists the record and puts the file back.
+            manager = m.host("C:\\Program Files\\tarnwellUSB\\tarnwellUSB")
+            os.makedirs(os.path.dirname(manager), exist_ok=True)
+            shutil.copy(MANAGER, manager)
             env = dict(os.environ, TARNWELL_MACHINE=os.path.join(m.folder, "machine.json"))
-            listed = subprocess.run([MANAGER, "quarantine", "list"], env=env, stdout=subprocess.PIPE,
+            listed = subprocess.run([manager, "quarantine", "list"], env=env, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, timeout=120)
             self.assertEqual(0, listed.returncode, listed.stderr)
             self.assertIn(os.path.basename(name), listed.stdout.decode("latin-1"))
-            restored = subprocess.run([MANAGER, "quarantine", "restore", os.path.basename(name)], env=env,
+            restored = subprocess.run([manager, "quarantine", "restore", os.path.basename(name)], env=env,
                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
             self.assertEqual(0, restored.returncode, restored.stderr)
             with open(m.host(path), "rb") as f:
