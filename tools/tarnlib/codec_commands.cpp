@@ -57,7 +57,7 @@ bool WriteFile(const std::string& name, const uint8_t* data, size_t size) {
     std::fprintf(stderr, "tarnlib: cannot create '%s': %s\n", name.c_str(), std::strerror(errno));
     return false;
   }
-  bool ok = std::fwrite(data, 1, size, f) == size;
+  bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
   ok = (std::fclose(f) == 0) && ok;
   if (!ok) std::fprintf(stderr, "tarnlib: cannot write '%s'\n", name.c_str());
   return ok;

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# tarnlib's codec commands from the outside: round trips, output formats
+# against md5sum and Python's zlib, and error exits.
+#   usage: tarnlib_cli_test.sh PATH/TO/tarnlib
+set -u
+TARNLIB=$1
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Inputs: empty, tiny, text, binary, larger than the window and the input buffer.
+: >"$WORK/empty"
+printf 'x' >"$WORK/one"
+cp /usr/share/common-licenses/GPL-3 "$WORK/text"
+python3 -c "import random,sys; r=random.Random(1); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(70000)))" >"$WORK/binary"
+cat /usr/share/common-licenses/* "$WORK/binary" /usr/share/common-licenses/* >"$WORK/large"
+inputs=(empty one text binary large)
+
+for f in "${inputs[@]}"; do
+  in="$WORK/$f"
+  "$TARNLIB" pack-section "$in" "$in.pk" || fail "pack-section $f"
+  out=$("$TARNLIB" unpack-section "$in.pk" "$in.back") || fail "unpack-section $f exit"
+  size=$(stat -c %s "$in")
+  [ "$out" = "result 8 size $size" ] || fail "unpack-section $f printed '$out'"
+  cmp -s "$in" "$in.back" || fail "section round trip $f"
+  # The container is 1F 8B 08, raw DEFLATE, CRC-32 and length, little-endian.
+  python3 - "$in" "$in.pk" <<'PY' || fail "container layout $f"
+import sys, zlib, struct
+plain = open(sys.argv[1], 'rb').read()
+pk = open(sys.argv[2], 'rb').read()
+assert pk[:3] == b'\x1f\x8b\x08'
+d = zlib.decompressobj(-15)
+assert d.decompress(pk[3:]) == plain and d.eof
+assert d.unused_data == struct.pack('<II', zlib.crc32(plain), len(plain))
+PY
+
+  "$TARNLIB" lzss-encode "$in" "$in.lz" || fail "lzss-encode $f"
+  "$TARNLIB" lzss-decode "$in.lz" "$in.unlz" || fail "lzss-decode $f"
+  cmp -s "$in" "$in.unlz" || fail "lzss round trip $f"
+done
+
+# A damaged container: result -2 and a failing exit, no output file.
+python3 -c "
+import sys; d=bytearray(open('$WORK/text.pk','rb').read()); d[len(d)//2]^=0x10; open('$WORK/bad.pk','wb').write(d)"
+out=$("$TARNLIB" unpack-section "$WORK/bad.pk" "$WORK/bad.out") && fail "damaged container accepted"
+case "$out" in "result -2 size "*) ;; *) fail "damaged container printed '$out'" ;; esac
+[ -e "$WORK/bad.out" ] && fail "damaged container wrote its output"
+
+# Digests in md5sum's format.
+files=("$WORK/empty" "$WORK/text" "$WORK/binary")
+[ "$("$TARNLIB" md5 "${files[@]}")" = "$(md5sum "${files[@]}")" ] || fail "md5 output differs from md5sum"
+expected=$(python3 -c "
+import sys, zlib
+for n in sys.argv[1:]: print('%08x  %s' % (zlib.crc32(open(n,'rb').read()), n))" "${files[@]}")
+[ "$("$TARNLIB" crc32 "${files[@]}")" = "$expected" ] || fail "crc32 output"
+
+# Lines of an LZSS text.
+printf 'Trojan.A\nWorm.B\nVirus.C\n' >"$WORK/names"
+"$TARNLIB" lzss-encode "$WORK/names" "$WORK/names.lz"
+[ "$("$TARNLIB" lzss-line "$WORK/names.lz" 1)" = "Worm.B" ] || fail "lzss-line 1"
+[ "$("$TARNLIB" lzss-line "$WORK/names.lz" 3)" = "" ] || fail "lzss-line past the end"
+
+# Errors: one line on stderr and a non-zero exit.
+expect_error() {
+  local err rc
+  err=$("$TARNLIB" "$@" 2>&1 >/dev/null)
+  rc=$?
+  [ $rc -ne 0 ] || fail "'$*' exited 0"
+  [ -n "$err" ] && [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] || fail "'$*' stderr: '$err'"
+}
+expect_error pack-section "$WORK/missing" "$WORK/x"
+expect_error pack-section "$WORK/text"
+expect_error unpack-section "$WORK/text.pk"
+expect_error unpack-section "$WORK/missing" "$WORK/x"
+expect_error pack-section "$WORK/text" "$WORK/no/such/dir/out"
+expect_error lzss-encode "$WORK/missing" "$WORK/x"
+expect_error lzss-decode "$WORK"  "$WORK/x"
+expect_error lzss-line "$WORK/names.lz"
+expect_error lzss-line "$WORK/names.lz" -1
+expect_error lzss-line "$WORK/names.lz" 99999999999
+expect_error md5
+expect_error md5 "$WORK/missing"
+expect_error crc32 "$WORK/missing"
+# md5 goes on with the other files after a missing one.
+out=$("$TARNLIB" md5 "$WORK/missing" "$WORK/text" 2>/dev/null) && fail "md5 with a missing file exited 0"
+[ "$out" = "$(md5sum "$WORK/text")" ] || fail "md5 skipped the readable file"
+
+if [ $failures -ne 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "tarnlib codec commands: all checks passed"
