@@ -161,6 +161,7 @@ void CloseTempFile(ScanEngine* e, HANDLE h) {
 }
 
 void CloseAllTempFiles(ScanEngine* e) {
+  if (e->tempCount == 0) return;  // every open slot is counted
   for (uint32_t i = 0; i < kMaxTempFiles; i++) {
     TempSlot* slot = &e->temps[i];
     if (!slot->handle) continue;
