@@ -284,14 +284,19 @@ bool FillFindData(FindState* state, WIN32_FIND_DATAA* data) {
     const std::string& name = state->names[state->next++];
     bool dots = name == "." || name == "..";
     std::string host = dots ? state->hostFolder : state->hostFolder + "/" + name;
+    // One lstat serves both the link test and, for a plain entry, the rest.
+    struct stat st;
+    if (lstat(host.c_str(), &st) != 0) continue;  // vanished
+    bool link = !dots && S_ISLNK(st.st_mode);
+    if (link && stat(host.c_str(), &st) != 0) continue;  // a dangling link
     tw::HostFileInfo info;
-    if (!Query(host, &info)) continue;  // vanished, or a dangling link
+    tw::FillHostFileInfo(host, st, &info);
     std::string ansi = dots ? name : Utf8ToAnsi(name);
     if (ansi.size() >= MAX_PATH) continue;
     if (!WildcardMatch(state->pattern.c_str(), ansi.c_str())) continue;
     memset(data, 0, sizeof *data);
     data->dwFileAttributes = info.attributes;
-    if (!dots && IsLink(host)) data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (link) data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     PutFileTime(&data->ftCreationTime, info.creationTime);
     PutFileTime(&data->ftLastAccessTime, info.lastAccessTime);
     PutFileTime(&data->ftLastWriteTime, info.lastWriteTime);
@@ -380,13 +385,13 @@ FILE* Win32OpenFile(LPCSTR path, const char* mode) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
-  if (exists) {
+  if (exists && writing) {
     tw::HostFileInfo info;
     if (!Query(host, &info)) {
       SetLastError(ERROR_FILE_NOT_FOUND);
       return nullptr;
     }
-    if (info.isDirectory || (writing && (info.attributes & FILE_ATTRIBUTE_READONLY))) {
+    if (info.isDirectory || (info.attributes & FILE_ATTRIBUTE_READONLY)) {
       SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
     }
@@ -394,6 +399,12 @@ FILE* Win32OpenFile(LPCSTR path, const char* mode) {
   FILE* file = fopen(host.c_str(), mode);
   if (file == nullptr) {
     SetLastError(ErrnoToWin32(errno));
+    return nullptr;
+  }
+  struct stat st;
+  if (!writing && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fclose(file);  // a folder opens on the host, never on Windows
+    SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   if (!exists) {
