@@ -22,8 +22,8 @@ const uint32_t kBaseHeaderSize = 300;
 const uint32_t kKeyByte1 = 176;
 const uint32_t kKeyByte2 = 178;
 const uint32_t kKind = 188;
-const uint32_t kKindBase = 0;
-const uint32_t kKindUser = 1;
+const uint32_t kFileKindBase = 0;
+const uint32_t kFileKindUser = 1;
 
 // Totals (u32), added over every loaded base file of kind 0.
 const uint32_t kCodeBytes = 192;

@@ -50,4 +50,11 @@ uint32_t RoutineEntry(const VirusLibrary* lib, uint32_t slot, int which);
 uint32_t SpecialEntryAddress(const VirusLibrary* lib, SpecialEntry entry);
 // out holds at least 256 bytes.
 void LookupVirusName(const VirusLibrary* lib, uint32_t kind, uint32_t index, char* out);
+// Frees everything the library holds, the object included.
 void ReleaseLibrary(VirusLibrary* lib);
+
+// Memory that routines get from the host services (tracked or not) comes
+// from a heap of the library's own, not from the runtime heap: the engine
+// releases the tracked blocks it holds after each file with this call (not
+// MemFree). Blocks that are not live routine blocks are ignored.
+void FreeRoutineBlock(VirusLibrary* lib, void* block);

@@ -393,7 +393,7 @@ int Build(const std::vector<std::string>& args) {
     bool allowUnresolved = m.value("allowUnresolved", false);
     LinkModel link;
     for (auto& [index, fb] : files) {
-      if (fb.spec.kind != libfmt::kKindBase) continue;
+      if (fb.spec.kind != libfmt::kFileKindBase) continue;
       for (uint32_t k : {0u, 2u, 3u}) {
         for (size_t i = 0; i < fb.objects[k].size(); ++i) {
           std::vector<std::string> missing = link.Bind(fb.objects[k][i]);

@@ -1,0 +1,98 @@
+// The loaded library's state and the loader's internal steps (shared by the
+// files of scanner/library and by its tests).
+#pragma once
+
+#include "scanner/codec/codec.h"
+#include "scanner/library/format.h"
+#include "scanner/library/library.h"
+#include "scanner/library/routine_heap.h"
+#include "scanner/library/view.h"
+
+struct RoutineSlot {
+  uint32_t check;   // _0 entry address, 0 = missing
+  uint32_t repair;  // _1 entry address, 0 = missing
+};
+
+struct SymbolPlace {
+  uint32_t key;      // CRC-32 of the name
+  uint32_t address;
+};
+
+// A record list that grows into a buffer sized once from the header totals.
+struct Area {
+  uint8_t* data;
+  uint32_t used;
+  uint32_t capacity;
+};
+
+const uint32_t kSymbolIndexSize = 16384;  // hash of keys to places (+1), 0 = empty
+// Routine number of a record whose routine is not in its file's section.
+const uint32_t kMissingRoutine = 0xFFFFFFFEu;
+
+struct VirusLibrary {
+  RuntimeContext* ctx;
+  ScanEngine* engine;
+  int loaded;
+
+  Area checksum, multi, packer;  // record tables
+  uint32_t checksumCount, multiCount, packerCount;
+  uint8_t* names[3];  // LZSS-packed virus-name lists of kinds 1, 2, 3
+  uint32_t namesSize[3];
+  Area userRecords, userPaths;
+  uint32_t userCount;
+
+  uint8_t* code;  // readable, writable, executable
+  uint32_t codeSize;
+  uint32_t codeUsed;
+
+  RoutineSlot routines[libfmt::kRoutineSlots];
+  uint32_t slotCounter[4];  // next slot of sections 0, (1), 2, 3
+  SymbolPlace symbols[libfmt::kSymbolPlaces];
+  uint32_t symbolCount;
+  uint16_t symbolIndex[kSymbolIndexSize];
+
+  RoutineHeap heap;
+};
+
+// What LoadObject needs to name the entries of one object.
+struct ObjectContext {
+  uint32_t section;  // 0, 2 or 3
+  uint32_t slot;     // routine slot (0 for section 0)
+  const char* prefix;
+  uint32_t prefixLength;  // at most 63
+};
+
+// Base and user passes (1 on success).
+int LoadBaseFiles(VirusLibrary* lib, const char* folder, uint32_t libraryMode);
+int LoadUserFiles(VirusLibrary* lib, const char* folder);
+void RegisterHostServices(VirusLibrary* lib);
+// Loads the objects of one object part (plain bytes); answers how many were
+// handed to LoadObject. routineNames: the section's routine-name text of this
+// file (object j takes line j as its prefix).
+uint32_t LoadObjects(VirusLibrary* lib, ByteView part, uint32_t count, uint32_t section, ByteView routineNames);
+// Loads one image; 1 when it was linked in, 0 when rejected.
+int LoadObject(VirusLibrary* lib, ByteView image, const ObjectContext* oc);
+
+// Symbol table.
+int SymbolFind(const VirusLibrary* lib, uint32_t key, uint32_t* address);
+int SymbolAdd(VirusLibrary* lib, uint32_t key, uint32_t address);
+void SymbolReset(VirusLibrary* lib, uint32_t count);
+
+// Reads "<folder><prefix>NNN.dat" whole into a buffer of its size + 4096
+// zero bytes. 0 when it cannot be opened or read into memory.
+struct FileBuffer {
+  uint8_t* data;
+  uint32_t size;
+};
+int ReadLibraryFile(VirusLibrary* lib, const char* folder, const char* prefix, uint32_t index, FileBuffer* out);
+
+// The codecs' allocator over the runtime heap.
+CodecAllocator LibraryAllocator(VirusLibrary* lib);
+
+// The library the host services serve (the one most recently loaded).
+VirusLibrary* HostLibrary();
+void SetHostLibrary(VirusLibrary* lib);
+
+// Frees everything a load built and empties the tables (the library stays
+// usable for another load).
+void ResetLibrary(VirusLibrary* lib);

@@ -1,0 +1,228 @@
+// Host services called from linked library code: forwarding to the runtime
+// and the engine, the routines' heap, and what happens with bad arguments.
+#include "platform/guard/guard.h"
+#include "scanner/library/cqel.h"
+#include "tests/library/fake_engine.h"
+#include "tests/library/library_test_support.h"
+
+namespace libtest {
+namespace {
+
+using namespace libfmt;
+
+// A routine calling host service `place` with constant arguments:
+// push args (last first); push the object; call; ret 8.
+Bytes ServiceCall(uint32_t place, const std::vector<uint32_t>& args, const std::string& prefix) {
+  CoffDesc d;
+  CoffSectionDesc text;
+  for (size_t i = args.size(); i-- > 0;) {
+    text.data.push_back(0x68);
+    Put32(text.data, args[i]);
+  }
+  if (place != 8) {  // service 8 takes nothing
+    text.data.insert(text.data.end(), {0xFF, 0x74, 0x24, (uint8_t)(4 + 4 * args.size())});
+  }
+  uint32_t callAt = (uint32_t)text.data.size() + 1;
+  text.data.insert(text.data.end(), {0xE8, 0, 0, 0, 0, 0xC2, 0x08, 0x00});
+  text.relocs.push_back({callAt, 1, 20});
+  d.sections.push_back(text);
+  d.symbols.push_back({EntryNameOf(prefix, false), 0, 1, 0x20, 2, 0});
+  d.symbols.push_back({ForgeName("_" + std::string("Service") + std::to_string(place), kHostServiceKeys[place]), 0, 0,
+                       0x20, 2, 0});
+  return BuildCoff(d);
+}
+
+struct CallArgs {
+  uint32_t entry;
+  void* obj;
+  uint32_t result;
+};
+void CallBody(void* p) {
+  CallArgs* a = (CallArgs*)p;
+  a->result = TwCallRoutine(a->entry, a->obj);
+}
+
+class HostServices : public ::testing::Test {
+ protected:
+  // Loads one routine per call description; call i is slot i.
+  void Load(const std::vector<std::pair<uint32_t, std::vector<uint32_t>>>& calls) {
+    BaseFileSpec f;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      std::string prefix = "?Call" + std::to_string(i);
+      AddObject(f.sections[2], ServiceCall(calls[i].first, calls[i].second, prefix), prefix);
+    }
+    m.PutBase(0, WriteBase(f));
+    lib = m.Load(0);
+  }
+  uint32_t Call(uint32_t slot, int* ok = nullptr) {
+    CallArgs a = {RoutineEntry(lib, slot, 0), q, 0xDEADBEEF};
+    EXPECT_NE(a.entry, 0u);
+    int r = TwGuardedRun(CallBody, &a);
+    if (ok) *ok = r;
+    return a.result;
+  }
+  uint32_t Addr(const void* p) { return (uint32_t)(uintptr_t)p; }
+  void SetUp() override { q = (CQEL*)calloc(1, sizeof(CQEL)); }
+  void TearDown() override { free(q); }
+
+  LibraryMachine m;
+  VirusLibrary* lib = nullptr;
+  CQEL* q = nullptr;
+  FakeEngine engine;
+};
+
+TEST_F(HostServices, ScannedFileReadWriteSeekTruncate) {
+  m.Put("scan.bin", Bytes{'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
+  static char buffer[16];
+  memset(buffer, 0, sizeof buffer);
+  Load({{0, {3}}, {1, {Addr(buffer), 4}}, {2, {Addr("AB"), 2}}, {0, {8}}, {3, {(uint32_t)-3}}});
+  // No engine attached: every file service fails.
+  EXPECT_EQ(Call(0), kInvalid32);
+  EXPECT_EQ(Call(1), 0u);
+  engine.file = FileOpen(m.Ctx(), "C:\\Lib\\scan.bin", kAccessRead | kAccessWrite, kOpenExisting);
+  ASSERT_NE(engine.file, (HANDLE)0);
+  AttachEngine(lib, engine.Engine());
+  EXPECT_EQ(Call(0), 3u);
+  EXPECT_EQ(Call(1), 4u);
+  EXPECT_STREQ(buffer, "3456");
+  EXPECT_EQ(Call(2), 2u);  // at 7
+  EXPECT_EQ(Call(3), 8u);
+  Call(4);                 // from 8 back 3: the file ends at 5
+  EXPECT_EQ(FileSize(m.Ctx(), engine.file), 5u);
+  FileSeek(m.Ctx(), engine.file, 0, 0);
+  char all[8] = {0};
+  EXPECT_EQ(FileRead(m.Ctx(), engine.file, all, 8), 5u);
+  EXPECT_STREQ(all, "01234");
+  FileClose(m.Ctx(), engine.file);
+}
+
+TEST_F(HostServices, BadBuffersFailOrFaultInsideTheServiceAndNothingStaysBroken) {
+  m.Put("scan.bin", Bytes(100, 'x'));
+  static char good[8];
+  Load({{1, {0, 4}}, {1, {0x10, 4}}, {1, {0xFFFFFFF0u, 0x100}}, {1, {Addr(good), 4}}, {16, {0x20}}});
+  engine.file = FileOpen(m.Ctx(), "C:\\Lib\\scan.bin", kAccessRead, kOpenExisting);
+  AttachEngine(lib, engine.Engine());
+  int ok = -1;
+  EXPECT_EQ(Call(0, &ok), 0u) << "null buffer";
+  EXPECT_EQ(ok, 1);
+  Call(1, &ok);
+  EXPECT_EQ(ok, 0) << "unmapped buffer: a contained fault";
+  EXPECT_EQ(Call(2, &ok), 0u) << "a range that wraps";
+  EXPECT_EQ(ok, 1);
+  Call(4, &ok);
+  EXPECT_EQ(ok, 0) << "an unmapped path text";
+  for (int i = 0; i < 50; ++i) {
+    Call(1, &ok);
+    ASSERT_EQ(ok, 0);
+  }
+  // The runtime and the stand-in are untouched: reads go on working.
+  EXPECT_EQ(Call(3, &ok), 4u);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(memcmp(good, "xxxx", 4), 0);
+  FileClose(m.Ctx(), engine.file);
+}
+
+// Services 4 to 9 exercised directly through their symbol table addresses.
+typedef void*(__attribute__((stdcall)) * AllocFn)(void*, uint32_t);
+typedef void(__attribute__((stdcall)) * FreeFn)(void*, void*);
+typedef void*(__attribute__((stdcall)) * ReallocFn)(void*, void*, uint32_t);
+
+TEST_F(HostServices, RoutineMemoryTrackedAndUntracked) {
+  Load({{8, {}}});
+  EXPECT_EQ(Call(0), Call(0)) << "service 8 takes nothing and returns";
+  auto place = [&](uint32_t i) { return lib->symbols[i].address; };
+  AllocFn tracked = (AllocFn)(uintptr_t)place(4);
+  FreeFn trackedFree = (FreeFn)(uintptr_t)place(5);
+  AllocFn alloc = (AllocFn)(uintptr_t)place(6);
+  FreeFn memFree = (FreeFn)(uintptr_t)place(7);
+  ReallocFn realloc = (ReallocFn)(uintptr_t)place(9);
+
+  EXPECT_EQ(tracked(q, 16), nullptr) << "no engine to register with";
+  AttachEngine(lib, engine.Engine());
+  void* a = tracked(q, 100);
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(engine.tracked.size(), 1u);
+  EXPECT_EQ(tracked(q, 0x5000001), nullptr) << "above 80 MiB";
+  memset(a, 0x11, 100);
+  // Growing a tracked block moves it; the engine's list follows.
+  void* b = realloc(q, a, 5000);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(((uint8_t*)b)[99], 0x11);
+  ASSERT_EQ(engine.tracked.size(), 1u);
+  EXPECT_EQ(engine.tracked[0], b);
+  // Freeing it with the plain service leaves the engine's list too.
+  memFree(q, b);
+  EXPECT_TRUE(engine.tracked.empty());
+  // The engine's release after the file.
+  void* c = tracked(q, 64);
+  FreeRoutineBlock(lib, engine.tracked[0]);
+  engine.tracked.clear();
+  EXPECT_EQ(RoutineBlockLive(&lib->heap, c), 0);
+  // Untracked memory; bad and repeated frees are ignored.
+  void* d = alloc(q, 1 << 20);
+  ASSERT_NE(d, nullptr);
+  memset(d, 0x22, 1 << 20);
+  memFree(q, d);
+  memFree(q, d);
+  memFree(q, (void*)0x10);
+  memFree(q, (uint8_t*)alloc(q, 32) + 4);
+  trackedFree(q, alloc(q, 8));  // not tracked: stays live
+  EXPECT_EQ(realloc(q, nullptr, 8), nullptr);
+  // The engine's limit of registrations.
+  engine.trackLimit = 1;
+  void* e = tracked(q, 8);
+  EXPECT_NE(e, nullptr);
+  EXPECT_EQ(tracked(q, 8), nullptr);
+  trackedFree(q, e);
+  EXPECT_TRUE(engine.tracked.empty());
+  EXPECT_EQ(RoutineBlockLive(&lib->heap, e), 0);
+}
+
+TEST_F(HostServices, RoutineHeapSurvivesDamage) {
+  RoutineHeap h;
+  RoutineHeapInit(&h, m.Ctx());
+  std::vector<void*> blocks;
+  for (int i = 0; i < 1000; ++i) blocks.push_back(RoutineAlloc(&h, (uint32_t)(i * 37 % 3000 + 1)));
+  for (size_t i = 0; i < blocks.size(); i += 2) EXPECT_EQ(RoutineFree(&h, blocks[i]), 1);
+  // A routine writes over freed blocks and the headers of live ones.
+  for (size_t i = 0; i < blocks.size(); i += 2) memset((uint8_t*)blocks[i] - 16, 0xFF, 24);
+  memset((uint8_t*)blocks[1] - 16, 0, 16);
+  EXPECT_EQ(RoutineFree(&h, blocks[1]), 0) << "a damaged header is refused";
+  for (int i = 0; i < 2000; ++i) {
+    void* p = RoutineAlloc(&h, (uint32_t)(i % 500 + 1));
+    ASSERT_NE(p, nullptr);
+    memset(p, 0x33, (size_t)(i % 500 + 1));
+  }
+  void* big = RoutineAlloc(&h, 3u << 20);
+  ASSERT_NE(big, nullptr);
+  void* bigger = RoutineRealloc(&h, big, 5u << 20);
+  ASSERT_NE(bigger, nullptr);
+  EXPECT_EQ(RoutineFree(&h, big == bigger ? nullptr : big), 0);
+  EXPECT_EQ(RoutineFree(&h, bigger), 1);
+  RoutineHeapRelease(&h);
+}
+
+TEST_F(HostServices, EngineServicesAndHandles) {
+  m.Put("other.bin", Bytes(33, 'o'));
+  Load({{19, {1}}, {19, {7}}, {12, {}}, {15, {0}}});
+  EXPECT_EQ(Call(0), 0u) << "no engine: the sweep cannot be asked for";
+  EXPECT_EQ(Call(1), 6u);
+  EXPECT_EQ(Call(2), 1u);
+  AttachEngine(lib, engine.Engine());
+  EXPECT_NE(Call(0), 0u);
+  EXPECT_EQ(engine.sweep, 1);
+  EXPECT_EQ(Call(2), 0u);
+  engine.copyResult = 0;
+  EXPECT_EQ(Call(2), 1u);
+  EXPECT_EQ(engine.copies, 2);
+  // A routine may not close the engine's own handles.
+  typedef void(__attribute__((stdcall)) * CloseFn)(void*, HANDLE);
+  CloseFn closeFile = (CloseFn)(uintptr_t)lib->symbols[14].address;
+  engine.file = FileOpen(m.Ctx(), "C:\\Lib\\other.bin", kAccessRead, kOpenExisting);
+  closeFile(q, engine.file);
+  EXPECT_EQ(FileSize(m.Ctx(), engine.file), 33u);
+  FileClose(m.Ctx(), engine.file);
+}
+
+}  // namespace
+}  // namespace libtest
