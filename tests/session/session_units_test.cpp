@@ -1,0 +1,97 @@
+// The session's fixed tables and its scan-time arithmetic.
+#include <gtest/gtest.h>
+
+#include "scanner/session/session.h"
+
+namespace {
+
+LocalTime At(int year, int month, int day, int hour, int minute, int second) {
+  LocalTime t = {};
+  t.year = year;
+  t.month = month;
+  t.day = day;
+  t.hour = hour;
+  t.minute = minute;
+  t.second = second;
+  return t;
+}
+
+TEST(PromptKeys, LettersDigitsAndPunctuationOfTheUsLayout) {
+  const char* rows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+  const uint16_t firstCode[] = {0x10, 0x1E, 0x2C};
+  for (int r = 0; r < 3; ++r)
+    for (int i = 0; rows[r][i]; ++i) EXPECT_EQ(rows[r][i], PromptKeyChar(firstCode[r] + i)) << r << " " << i;
+  for (int d = 1; d <= 9; ++d) EXPECT_EQ('0' + d, PromptKeyChar(1 + d));
+  EXPECT_EQ('0', PromptKeyChar(0x0B));
+  const struct {
+    uint16_t code;
+    char ch;
+  } punctuation[] = {{0x0C, '-'}, {0x0D, '='}, {0x1A, '['}, {0x1B, ']'}, {0x27, ';'}, {0x28, '\''},
+                     {0x29, '\''}, {0x2B, '\\'}, {0x33, ','}, {0x34, '.'}, {0x35, '/'}, {0x37, '*'},
+                     {0x4A, '-'}, {0x4E, '+'}, {0x39, ' '}, {0x1C, '\r'}, {0x0E, '\b'}};
+  for (const auto& p : punctuation) EXPECT_EQ(p.ch, PromptKeyChar(p.code)) << std::hex << p.code;
+}
+
+TEST(PromptKeys, EscKeypadDigitsAndOtherKeysHaveNoCharacter) {
+  EXPECT_EQ(0, PromptKeyChar(0x01));  // Esc
+  for (uint16_t keypad : {0x47, 0x48, 0x49, 0x4B, 0x4C, 0x4D, 0x4F, 0x50, 0x51, 0x52, 0x53})
+    EXPECT_EQ(0, PromptKeyChar(keypad)) << std::hex << keypad;
+  for (uint16_t other : {0x00, 0x0F, 0x1D, 0x2A, 0x36, 0x38, 0x3A, 0x3B, 0x44, 0x57, 0x58, 0x7F, 0x96, 0x116})
+    EXPECT_EQ(0, PromptKeyChar(other)) << std::hex << other;
+}
+
+TEST(ReaderKeys, VirtualKeyCodesOfScanCodeSetOne) {
+  EXPECT_EQ(0x1B, ReaderKeyCode(0x01));
+  EXPECT_EQ(0x0D, ReaderKeyCode(0x1C));
+  EXPECT_EQ(0x20, ReaderKeyCode(0x39));
+  const char* rows[] = {"QWERTYUIOP", "ASDFGHJKL", "ZXCVBNM"};
+  const uint16_t firstCode[] = {0x10, 0x1E, 0x2C};
+  for (int r = 0; r < 3; ++r)
+    for (int i = 0; rows[r][i]; ++i) EXPECT_EQ(rows[r][i], ReaderKeyCode(firstCode[r] + i));
+  for (int d = 1; d <= 9; ++d) EXPECT_EQ(0x30 + d, ReaderKeyCode(1 + d));
+  EXPECT_EQ(0x30, ReaderKeyCode(0x0B));
+  for (int f = 0; f < 10; ++f) EXPECT_EQ(0x70 + f, ReaderKeyCode(0x3B + f));
+  EXPECT_EQ(0x7A, ReaderKeyCode(0x57));
+  EXPECT_EQ(0x7B, ReaderKeyCode(0x58));
+  for (uint16_t code = 0x59; code < 0x80; ++code) EXPECT_EQ(0, ReaderKeyCode(code)) << std::hex << code;
+  EXPECT_EQ(0, ReaderKeyCode(0x00));
+}
+
+TEST(ReaderKeys, OnlyTheLowSevenBitsCount) {
+  EXPECT_EQ(0x1B, ReaderKeyCode(0x81));  // the set-1 break code of Esc
+  EXPECT_EQ(0x55, ReaderKeyCode(0x96));  // U released
+  EXPECT_EQ(0x1B, ReaderKeyCode(0x101));
+}
+
+TEST(ScanTime, SameDay) {
+  LocalTime a = At(2026, 12, 7, 10, 59, 30), b = At(2026, 12, 7, 11, 0, 10);
+  EXPECT_EQ(40u, ElapsedSeconds(&a, &b));
+  EXPECT_EQ(0u, ElapsedSeconds(&a, &a));
+  LocalTime c = At(2026, 12, 7, 23, 59, 59);
+  LocalTime d = At(2026, 12, 7, 0, 0, 0);
+  EXPECT_EQ(86399u, ElapsedSeconds(&d, &c));
+}
+
+TEST(ScanTime, AcrossMidnightMonthsYearsAndLeapDays) {
+  LocalTime a = At(2026, 12, 7, 23, 59, 50), b = At(2026, 12, 8, 0, 0, 10);
+  EXPECT_EQ(20u, ElapsedSeconds(&a, &b));
+  LocalTime c = At(2026, 12, 31, 23, 0, 0), d = At(2027, 1, 1, 1, 30, 5);
+  EXPECT_EQ(2 * 3600u + 30 * 60 + 5, ElapsedSeconds(&c, &d));
+  LocalTime e = At(2024, 2, 28, 12, 0, 0), f = At(2024, 3, 1, 12, 0, 0);  // 2024 has 29 February
+  EXPECT_EQ(2 * 86400u, ElapsedSeconds(&e, &f));
+  LocalTime g = At(2100, 2, 28, 12, 0, 0), h = At(2100, 3, 1, 12, 0, 0);  // 2100 has not
+  EXPECT_EQ(86400u, ElapsedSeconds(&g, &h));
+  LocalTime i = At(2000, 2, 28, 0, 0, 0), j = At(2000, 3, 1, 0, 0, 0);  // 2000 has
+  EXPECT_EQ(2 * 86400u, ElapsedSeconds(&i, &j));
+  LocalTime k = At(2026, 1, 31, 0, 0, 0), l = At(2026, 2, 1, 0, 0, 0);
+  EXPECT_EQ(86400u, ElapsedSeconds(&k, &l));
+}
+
+TEST(ScanTime, ClockSetBackGivesZeroNotAWrappedValue) {
+  LocalTime a = At(2026, 12, 8, 0, 0, 10), b = At(2026, 12, 7, 23, 59, 50);
+  EXPECT_EQ(0u, ElapsedSeconds(&a, &b));
+  LocalTime c = At(2026, 12, 7, 11, 0, 0), d = At(2026, 12, 7, 10, 0, 0);
+  EXPECT_EQ(0u, ElapsedSeconds(&c, &d));
+}
+
+}  // namespace
