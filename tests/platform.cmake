@@ -22,3 +22,19 @@ if(TARGET tw_ntdll32)
       ${TW_PLATFORM_TESTS}/nt_runtime_test.cpp
     LIBS tw_ntdll32)
 endif()
+
+# The terminal keyboard through a pseudo-terminal, with a small native program.
+if(TARGET tw_ntdll32_main)
+  add_executable(tw-keyboard-probe ${TW_PLATFORM_TESTS}/keyboard_probe.cpp)
+  tw_m32(tw-keyboard-probe)
+  tw_common_options(tw-keyboard-probe)
+  set_target_properties(tw-keyboard-probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(tw-keyboard-probe PRIVATE tw_ntdll32_main tw_ntdll32)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_FOUND)
+    add_test(NAME platform_terminal_keyboard
+      COMMAND ${Python3_EXECUTABLE} ${TW_PLATFORM_TESTS}/terminal_keyboard_test.py -v)
+    set_tests_properties(platform_terminal_keyboard PROPERTIES TIMEOUT 120 ENVIRONMENT
+      "TW_KEYBOARD_PROBE=$<TARGET_FILE:tw-keyboard-probe>;PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0")
+  endif()
+endif()
