@@ -201,8 +201,9 @@ int CopyFileContent(ScanEngine* e, HANDLE source, HANDLE destination) {
   return ok;
 }
 
+// Routine blocks come from the library's own heap and go back there.
 void FreeTrackedBlocks(ScanEngine* e) {
   for (uint32_t i = 0; i < e->trackedCount; i++)
-    if (e->tracked[i]) MemFree(e->ctx, e->tracked[i]);
+    if (e->tracked[i]) FreeRoutineBlock(e->library, e->tracked[i]);
   e->trackedCount = 0;
 }

@@ -20,6 +20,14 @@
 
 namespace fs = std::filesystem;
 
+// The fault guard's recovery writes into its own instrumented frames, which
+// AddressSanitizer reports; the fault tests run in the plain build.
+#if defined(__SANITIZE_ADDRESS__)
+#define SKIP_FAULT_TEST_UNDER_ASAN() GTEST_SKIP() << "fault recovery is checked in the plain build"
+#else
+#define SKIP_FAULT_TEST_UNDER_ASAN() (void)0
+#endif
+
 // ---- the stand-in library ---------------------------------------------------
 
 namespace {
@@ -68,6 +76,12 @@ void LookupVirusName(const VirusLibrary*, uint32_t kind, uint32_t index, char* o
   std::snprintf(out, 256, "Kind%u.%u", kind, index);
 }
 void ReleaseLibrary(VirusLibrary* l) { delete l; }
+// Blocks the routines of this test register come from the runtime heap.
+size_t blocksFreed = 0;
+void FreeRoutineBlock(VirusLibrary*, void* block) {
+  blocksFreed++;
+  MemFree(&ctx, block);
+}
 
 namespace {
 
@@ -122,17 +136,22 @@ ROUTINE(Generic) {
   }
   return answerGeneric;
 }
+// Faults the way foreign code does: a store to an unmapped page (kept out of
+// the sanitizers' sight, which would stop the test first).
+__attribute__((no_sanitize("address", "undefined"))) void Fault() {
+  volatile uintptr_t address = 0x10;
+  *(volatile uint32_t*)address = 1;
+}
+
 ROUTINE(Crash) {
-  volatile uint32_t* p = nullptr;
-  *p = q->size;
+  Fault();
   return 6;
 }
 ROUTINE(RepairCrash) {
   HANDLE h = EngineScannedFile(attached);
   FileSeek(&ctx, h, 0, 0);
   FileWrite(&ctx, h, "HALF", 4);
-  volatile uint32_t* p = nullptr;
-  *p = 1;
+  Fault();
   return 8;
 }
 
@@ -322,7 +341,15 @@ TEST_F(Pipeline, FilesOutsideTheSizeWindowAreNotExamined) {
   EXPECT_EQ(Scan("six.bin"), (uint32_t)kResultNone);
   EXPECT_TRUE(calls.empty());
   EXPECT_EQ(Scan("seven.bin"), (uint32_t)kResultReported);
-  EXPECT_EQ(rec.filesScanned, 2u);
+  // 100 MiB is the largest size examined (sparse files: nothing is read whole).
+  Put("big.bin", "");
+  fs::resize_file(root / "c" / "big.bin", 104857600);
+  EXPECT_EQ(Scan("big.bin"), (uint32_t)kResultReported);
+  fs::resize_file(root / "c" / "big.bin", 104857601);
+  calls.clear();
+  EXPECT_EQ(Scan("big.bin"), (uint32_t)kResultNone);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(rec.filesScanned, 4u);
 }
 
 TEST_F(Pipeline, UserDigestFirstEqualEntryWinsAndSizesMustMatch) {
@@ -435,6 +462,7 @@ TEST_F(Pipeline, ARepairAnsweringTwoDeletesTheBackedUpFile) {
 }
 
 TEST_F(Pipeline, AFaultInARepairIsACleanFailureWithTheAttributesBack) {
+  SKIP_FAULT_TEST_UNDER_ASAN();
   AddMulti(Record(1, {{0, "INFECTED"}}, 0));
   lib.entries[0][0] = Check;
   lib.entries[0][1] = RepairCrash;
@@ -491,6 +519,7 @@ TEST_F(Pipeline, ALayerEqualToThePackedFileIsNotScanned) {
 }
 
 TEST_F(Pipeline, AFaultInsideANestedPassEndsOnlyThatPass) {
+  SKIP_FAULT_TEST_UNDER_ASAN();
   AddPacker(Record(1, {{0, "PACKED"}}, 0));
   AddMulti(Record(1, {{0, "layer 0"}}, 2));
   lib.entries[0][0] = PackerCheck;
@@ -511,8 +540,10 @@ TEST_F(Pipeline, TrackedBlocksAreFreedAfterEachFile) {
   lib.entries[0][0] = Allocating;
   Start(kOptionLog);
   Put("a.bin", "some file content");
+  blocksFreed = 0;
   Scan("a.bin");
   EXPECT_EQ(engine->trackedCount, 0u);
+  EXPECT_EQ(blocksFreed, 1u);
 }
 
 TEST_F(Pipeline, CopyFileContentKeepsTheLongerDestinationsTail) {
