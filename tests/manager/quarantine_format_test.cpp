@@ -140,7 +140,7 @@ TEST(QuarantineFormat, ContentKeyFallsBackOnMultiplesOf256) {
 }
 
 TEST(QuarantineFormat, ParseRoundTrip) {
-  std::vector<uint8_t> content = Bytes(300, 5);
+  std::vector<uint8_t> content = Bytes(3000, 5);
   Composed c = Compose(content, "C:\\Documents and Settings\\a&b\\x.exe", "Trojan.Test");
   ASSERT_EQ(c.result, kQrOk);
   QuarantineInfo info;
@@ -148,12 +148,13 @@ TEST(QuarantineFormat, ParseRoundTrip) {
   // The path keeps its '&': the split is at the line's last '&'.
   EXPECT_STREQ(info.path, "C:\\Documents and Settings\\a&b\\x.exe");
   EXPECT_STREQ(info.virusName, "Trojan.Test");
-  EXPECT_EQ(info.size, 300u);
+  EXPECT_EQ(info.size, 3000u);
   EXPECT_EQ(memcmp(info.d2, c.d2, 16), 0);
   EXPECT_EQ(info.quarantineTime[3], 7);
   EXPECT_EQ(info.fileTimes[2], kTimes[2]);
 
   // Listing sees only the first 1024 bytes.
+  ASSERT_GT(c.record.size(), kQuarantineListBytes);
   QuarantineInfo head;
   ASSERT_EQ(QuarantineParse(c.record.data(), kQuarantineListBytes, &head), kQrOk);
   EXPECT_STREQ(head.path, info.path);
