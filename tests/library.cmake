@@ -26,3 +26,30 @@ if(TARGET tw_library32 AND TARGET tw_ntdll32 AND TARGET tw_runtime32 AND TARGET 
       library/host_services_test.cpp
     LIBS ${TW_LIBRARY_TEST_LIBS})
 endif()
+
+# Round trip through tarnlib with routines compiled by clang.
+if(TARGET tw_library32 AND TARGET tw_ntdll32 AND TARGET tarnlib)
+  set(TW_ROUNDTRIP_DIR ${CMAKE_BINARY_DIR}/testdata/roundtrip_library)
+  tw_library(tw_roundtrip_library
+    MANIFEST ${CMAKE_CURRENT_SOURCE_DIR}/library/roundtrip/manifest.json
+    OUTDIR ${TW_ROUNDTRIP_DIR}
+    SOURCES library/roundtrip/rt_hooks.cpp library/roundtrip/rt_math.cpp library/roundtrip/rt_shared.cpp
+            library/roundtrip/rt_cross.cpp library/roundtrip/rt_faults.cpp library/roundtrip/rt_divide.cpp
+            library/roundtrip/rt_hang.cpp library/roundtrip/rt_packer.cpp)
+  tw_test(tw_library_roundtrip_test M32
+    SOURCES ${TW_LIBRARY_TEST_SUPPORT} library/roundtrip_test.cpp
+    LIBS ${TW_LIBRARY_TEST_LIBS})
+  target_compile_definitions(tw_library_roundtrip_test PRIVATE TW_ROUNDTRIP_LIBRARY="${TW_ROUNDTRIP_DIR}")
+  add_dependencies(tw_library_roundtrip_test tw_roundtrip_library)
+endif()
+
+# Under qemu-i386 (32-bit programs on this kind of host) AddressSanitizer's
+# default quarantine of freed memory fills the 32-bit address space these
+# tests (many library loads) work in; a smaller quarantine still catches
+# use-after-free of recent blocks.
+foreach(t tw_guard_test tw_library_test tw_library_roundtrip_test)
+  if(TEST ${t})
+    set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
+      "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:detect_leaks=0:allow_user_segv_handler=1:quarantine_size_mb=16")
+  endif()
+endforeach()
