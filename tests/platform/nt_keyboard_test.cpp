@@ -149,7 +149,8 @@ TEST_F(NtKeyboard, ScriptedKeysFollowTheScaledClock) {
   EXPECT_EQ(got[3].Flags, KEY_BREAK);
   EXPECT_GE(when[0], 0.095);
   EXPECT_GE(when[2], 0.195);
-  EXPECT_GE(when[2] - when[0], 0.09);
+  // Never early; and scaled, so far sooner than the 4 s of the script.
+  EXPECT_LT(when[3], 3.0);
   NtClose(event);
   NtClose(kbd);
 }
