@@ -33,3 +33,22 @@ if(TARGET tarnwellUSB AND TARGET tw_manager_test_support)
     target_compile_definitions(manager_cli_test PRIVATE TW_MANAGER_HAS_GUI=1)
   endif()
 endif()
+
+# The manager with the scanner on one machine: install, boot, uninstall; a
+# blacklist the scanner loads. Skips itself until the programs are built.
+find_package(Python3 COMPONENTS Interpreter)
+if(TARGET tarnwellUSB AND Python3_FOUND)
+  set(tw_manager_e2e_env
+    "TW_TARNWELLUSB=$<TARGET_FILE:tarnwellUSB>;PYTHONDONTWRITEBYTECODE=1;TW_TIME_SCALE=0.05")
+  if(TARGET tarnwell AND TARGET session-manager)
+    list(APPEND tw_manager_e2e_env
+      "TW_TARNWELL=$<TARGET_FILE:tarnwell>" "TW_SESSION_MANAGER=$<TARGET_FILE:session-manager>")
+  endif()
+  if(TARGET tw_base_library AND DEFINED TW_BASE_LIBRARY_DIR)
+    list(APPEND tw_manager_e2e_env "TW_BASE_LIBRARY=${TW_BASE_LIBRARY_DIR}")
+  endif()
+  add_test(NAME manager_e2e
+    COMMAND ${Python3_EXECUTABLE} -m unittest -v test_manager_e2e
+    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/manager)
+  set_tests_properties(manager_e2e PROPERTIES TIMEOUT 900 ENVIRONMENT "${tw_manager_e2e_env}")
+endif()
