@@ -24,6 +24,7 @@ if(TARGET tw_library32 AND TARGET tw_ntdll32 AND TARGET tw_runtime32 AND TARGET 
       library/library_files_test.cpp
       library/linker_test.cpp
       library/host_services_test.cpp
+      library/malformed_test.cpp
     LIBS ${TW_LIBRARY_TEST_LIBS})
 endif()
 

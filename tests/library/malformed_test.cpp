@@ -1,0 +1,360 @@
+// Library files are untrusted: damaged or crafted files lose the item that
+// does not fit (a section, an object, a relocation, a symbol, a user file)
+// and everything else still loads, without reads or writes out of bounds.
+#include "platform/guard/guard.h"
+#include "tests/library/library_test_support.h"
+
+namespace libtest {
+namespace {
+
+using namespace libfmt;
+
+// Replaces section k of a file with `decoded` (packed and scrambled here).
+Bytes WithSection(Bytes file, uint32_t k, const Bytes& decoded) {
+  uint8_t key = (uint8_t)(file[kKeyByte1] + file[kKeyByte2]);
+  Bytes packed = StoredContainer(decoded);
+  for (uint8_t& c : packed) c ^= key;
+  size_t dir = kSectionDir + kSectionDirEntry * k;
+  Set32(file, dir, (uint32_t)file.size());
+  Set32(file, dir + 4, (uint32_t)decoded.size());
+  Set32(file, dir + 8, (uint32_t)packed.size());
+  file.insert(file.end(), packed.begin(), packed.end());
+  return file;
+}
+
+Bytes Decoded(const BaseFileSpec& f, uint32_t k) {
+  std::string err;
+  Bytes d = BuildDecodedSection(f.sections[k], k, (uint8_t)(f.key1 + f.key2), TestPackers(), &err);
+  EXPECT_FALSE(d.empty()) << err;
+  return d;
+}
+
+uint32_t PartField(uint32_t k, uint32_t field) { return kPartRecord * k + field; }
+
+BaseFileSpec Good(const std::string& name) {
+  BaseFileSpec f = NamedFile(name);
+  f.key1 = 0x10;
+  f.key2 = 0x77;
+  return f;
+}
+
+struct CallArgs {
+  uint32_t entry;
+  void* obj;
+  uint32_t result;
+};
+void CallBody(void* p) {
+  CallArgs* a = (CallArgs*)p;
+  a->result = TwCallRoutine(a->entry, a->obj);
+}
+uint32_t CallSlot(VirusLibrary* lib, uint32_t slot) {
+  static void* q = calloc(1, 90680);
+  CallArgs a = {RoutineEntry(lib, slot, 0), q, 0};
+  if (a.entry == 0) return 0;
+  return TwGuardedRun(CallBody, &a) ? a.result : 0xFA17;
+}
+
+TEST(Malformed, TotalsSmallerThanTheDataLoseOnlyWhatDoesNotFit) {
+  LibraryMachine m;
+  BaseFileSpec a = Good("A.0");
+  AddChecksum(a.sections[1], 1, 0, "b", "A.1");
+  AddChecksum(a.sections[1], 1, 0, "c", "A.2");
+  Bytes fa = WriteBase(a);
+  Set32(fa, kChecksumBytes, 0);  // three records (24 bytes) announced as none
+  BaseFileSpec b = Good("B.0");
+  std::string longName(6000, 'n');
+  BaseFileSpec c = Good("");
+  c.sections[1] = BaseSectionSpec();
+  AddChecksum(c.sections[1], 1, 0, "d", longName);
+  Bytes fc = WriteBase(c);
+  Set32(fc, kS1VirusNames, 1);  // 6001 bytes of names announced as 1
+  Set32(fc, kVirusNameBytes, 1);
+  m.PutBase(0, fa);
+  m.PutBase(1, WriteBase(b));
+  m.PutBase(2, fc);
+  m.Load(0);
+  // Room: 0 + 8 + 8 bytes of table: a's 24 bytes do not fit, b's 8 do;
+  // c's 6001 bytes of names do not fit the room of all names (17 + 4096).
+  EXPECT_EQ(m.Names(1), (std::vector<std::string>{"B.0"}));
+  LibraryTables t;
+  GetLibraryTables(m.Lib(), &t);
+  EXPECT_EQ(t.checksumCount, 1u);
+}
+
+TEST(Malformed, CodeTotalsTooSmallRejectObjectsThatDoNotFit) {
+  LibraryMachine m;
+  BaseFileSpec f;
+  CoffDesc d;
+  CoffSectionDesc big;
+  big.data = Bytes(20000, 0x90);
+  Bytes ret = Answer(6);
+  big.data.insert(big.data.end(), ret.begin(), ret.end());
+  d.sections.push_back(big);
+  d.symbols.push_back({EntryNameOf("?Big", false), 20000, 1, 0x20, 2, 0});
+  AddObject(f.sections[2], BuildCoff(d), "?Big");
+  AddObject(f.sections[2], RoutineObject("?Small", 7, 0), "?Small");
+  Bytes bytes = WriteBase(f);
+  Set32(bytes, kCodeBytes, 16);
+  m.PutBase(0, bytes);
+  VirusLibrary* lib = m.Load(0);
+  EXPECT_EQ(RoutineEntry(lib, 0, 0), 0u) << "20 KB of code in an area of a few KB";
+  EXPECT_EQ(CallSlot(lib, 1), 7u);
+  EXPECT_LE(lib->codeUsed, lib->codeSize);
+}
+
+TEST(Malformed, AbsurdTotalsBuildNothing) {
+  LibraryMachine m;
+  Bytes bytes = WriteBase(Good("X"));
+  for (uint32_t t = 0; t < kTotalCount; ++t) Set32(bytes, kFirstTotal + 4 * t, 0xFFFFFFF0u);
+  m.PutBase(0, bytes);
+  int result = -1;
+  m.Load(0, &result);
+  EXPECT_EQ(result, 1) << "the pass counts as loaded";
+  LibraryTables t;
+  GetLibraryTables(m.Lib(), &t);
+  EXPECT_EQ(t.checksumCount, 0u);
+  EXPECT_EQ(m.Name(1, 0), "Virus.Unknown");
+}
+
+TEST(Malformed, SectionsOutsideTheFileOrNotDecodingAreSkipped) {
+  for (int variant = 0; variant < 4; ++variant) {
+    LibraryMachine m;
+    BaseFileSpec f = Good("Kept");
+    AddMulti(f.sections[2], 1, {{0, "x"}}, kNoRoutine, "Lost");
+    Bytes bytes = WriteBase(f);
+    size_t dir = kSectionDir + kSectionDirEntry * 2;
+    if (variant == 0) Set32(bytes, dir, (uint32_t)bytes.size() - 3);             // runs past the end
+    if (variant == 1) Set32(bytes, dir, 0xFFFFFFF0u);                            // offset past the end
+    if (variant == 2) bytes[Get32(bytes, dir) + 10] ^= 0x40;                     // damaged content: CRC
+    if (variant == 3) Set32(bytes, dir + 4, 0x3000000);                          // more than 32 MiB
+    m.PutBase(0, bytes);
+    m.Load(0);
+    EXPECT_EQ(m.Names(1), std::vector<std::string>{"Kept"}) << variant;
+    EXPECT_EQ(m.Names(2), std::vector<std::string>{}) << variant;
+  }
+}
+
+TEST(Malformed, PartDirectoriesPointingOutsideTheSection) {
+  for (uint32_t field : {kPartTableOffset, kPartTableSize, kPartObjectOffset, kPartRoutineOffset, kPartVirusPacked,
+                         kPartTableCount}) {
+    LibraryMachine m;
+    BaseFileSpec f = Good("Kept");
+    AddObject(f.sections[2], RoutineObject("?R", 6, 0), "?R");
+    AddMulti(f.sections[2], 1, {{0, "x"}}, 0, "Lost");
+    Bytes section = Decoded(f, 2);
+    Set32(section, PartField(2, field), field == kPartTableCount ? 2 : (uint32_t)section.size() - 1);
+    m.PutBase(0, WithSection(WriteBase(f), 2, section));
+    VirusLibrary* lib = m.Load(0);
+    EXPECT_EQ(m.Names(1), std::vector<std::string>{"Kept"}) << field;
+    EXPECT_EQ(m.Names(2), std::vector<std::string>{}) << field;
+    EXPECT_EQ(RoutineEntry(lib, 0, 0), 0u) << field;
+  }
+}
+
+TEST(Malformed, RecordsThatDoNotParseLoseTheirSection) {
+  LibraryMachine m;
+  BaseFileSpec f = Good("Kept");
+  AddMulti(f.sections[2], 1, {{0, "x"}}, kNoRoutine, "Lost");
+  Bytes section = Decoded(f, 2);
+  // The record's check count (plain 1) claims 200 checks.
+  uint32_t tableAt = Get32(section, PartField(2, kPartTableOffset));
+  uint8_t tableKey = (uint8_t)'L';  // first byte of the virus-name text
+  section[tableAt + 1] = 200 ^ tableKey;
+  m.PutBase(0, WithSection(WriteBase(f), 2, section));
+  m.Load(0);
+  EXPECT_EQ(m.Names(2), std::vector<std::string>{});
+  EXPECT_EQ(m.Names(1), std::vector<std::string>{"Kept"});
+}
+
+TEST(Malformed, AnObjectSizePastThePartEndsThePart) {
+  LibraryMachine m;
+  BaseFileSpec f;
+  AddObject(f.sections[2], RoutineObject("?First", 61, 0), "?First");
+  AddObject(f.sections[2], RoutineObject("?Second", 62, 0), "?Second");
+  AddMulti(f.sections[2], 1, {{0, "a"}}, 0, "First");
+  AddMulti(f.sections[2], 1, {{0, "b"}}, 1, "Second");
+  Bytes section = Decoded(f, 2);
+  uint32_t objectsAt = Get32(section, PartField(2, kPartObjectOffset));
+  uint32_t firstSize = (uint32_t)f.sections[2].objects[0].image.size();
+  uint8_t tableKey = (uint8_t)'?';
+  // The second object's size field (scrambled) claims 1 MiB.
+  uint32_t claimed = 1u << 20;
+  for (int i = 0; i < 4; ++i) section[objectsAt + 4 + firstSize + i] = (uint8_t)(claimed >> (8 * i)) ^ tableKey;
+  m.PutBase(0, WithSection(WriteBase(f), 2, section));
+  VirusLibrary* lib = m.Load(0);
+  EXPECT_EQ(CallSlot(lib, 0), 61u);
+  EXPECT_EQ(RoutineEntry(lib, 1, 0), 0u);
+  LibraryTables t;
+  GetLibraryTables(lib, &t);
+  std::vector<Bytes> records = MultiRecords(t.multi, t.multiCount);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(Get32(records[0], records[0].size() - 4), 0u);
+  EXPECT_EQ(Get32(records[1], records[1].size() - 4), kMissingRoutine) << "its object never reached the loader";
+}
+
+TEST(Malformed, RoutineNumbersThatWouldWrapNameNoRoutine) {
+  LibraryMachine m;
+  BaseFileSpec f;
+  AddObject(f.sections[0], RoutineObject("", 0, 0));
+  AddObject(f.sections[2], RoutineObject("?R", 6, 0), "?R");
+  AddMulti(f.sections[2], 1, {{0, "a"}}, 0xFFFFFFF0u, "Wraps");
+  AddMulti(f.sections[2], 1, {{0, "b"}}, 0xFFFFFFFEu, "Big");
+  m.PutBase(0, WriteBase(f));
+  LibraryTables t;
+  GetLibraryTables(m.Load(0), &t);
+  for (const Bytes& r : MultiRecords(t.multi, t.multiCount)) EXPECT_EQ(Get32(r, r.size() - 4), kMissingRoutine);
+}
+
+// Damaged COFF images between two good objects: the damaged one contributes
+// nothing (or loses only the damaged relocation or symbol), the good ones
+// keep their slots, and nothing is written for a refused image.
+struct Damage {
+  const char* what;
+  void (*apply)(Bytes& image);
+  bool loads;  // whether the image is still linked in (then its entry answers 9)
+};
+
+Bytes NinesObject() {
+  CoffDesc d;
+  CoffSectionDesc text;
+  text.data = Answer(9);
+  text.data.insert(text.data.end(), {0, 0, 0, 0});
+  text.relocs = {{8, 0, 6}};
+  d.sections.push_back(text);
+  d.symbols.push_back({EntryNameOf("?Nine", false), 0, 1, 0x20, 2, 0});
+  d.symbols.push_back({".text", 0, 1, 0, 3, 0});
+  return BuildCoff(d);
+}
+
+uint32_t SymOff(const Bytes& b) { return Get32(b, 8); }
+uint32_t StrOff(const Bytes& b) { return SymOff(b) + 18 * Get32(b, 12); }
+
+const Damage kDamages[] = {
+    {"truncated header", [](Bytes& b) { b.resize(10); }, false},
+    {"section table past the end", [](Bytes& b) { b[2] = 0xFF; b[3] = 0x7F; }, false},
+    {"optional header past the end", [](Bytes& b) { Set32(b, 16, 0xFFFF); }, false},
+    {"raw data past the end", [](Bytes& b) { Set32(b, 20 + 16, 0x100000); }, false},
+    {"raw data offset past the end", [](Bytes& b) { Set32(b, 20 + 20, 0xFFFFFFF0u); }, false},
+    {"relocations past the end", [](Bytes& b) { b[20 + 32] = 0xFF; b[20 + 33] = 0xFF; }, false},
+    {"symbol table past the end", [](Bytes& b) { Set32(b, 12, 0x10000000); }, false},
+    {"symbol table offset wraps", [](Bytes& b) { Set32(b, 8, 0xFFFFFFF0u); }, false},
+    {"string table size past the end", [](Bytes& b) { Set32(b, StrOff(b), 0x7FFFFFFF); }, false},
+    {"relocation symbol index out of range", [](Bytes& b) { Set32(b, Get32(b, 20 + 24) + 4, 5000); }, true},
+    {"relocation field past its section", [](Bytes& b) { Set32(b, Get32(b, 20 + 24), 10); }, true},
+    {"auxiliary count past the table", [](Bytes& b) { b[SymOff(b) + 18 + 17] = 0xFF; }, true},
+};
+
+TEST(Malformed, DamagedObjectsBetweenGoodOnes) {
+  for (const Damage& dmg : kDamages) {
+    SCOPED_TRACE(dmg.what);
+    LibraryMachine m;
+    BaseFileSpec f;
+    Bytes damaged = NinesObject();
+    dmg.apply(damaged);
+    AddObject(f.sections[2], RoutineObject("?Before", 70, 0), "?Before");
+    AddObject(f.sections[2], damaged, "?Nine");
+    AddObject(f.sections[2], RoutineObject("?After", 72, 0), "?After");
+    m.PutBase(0, WriteBase(f));
+    VirusLibrary* lib = m.Load(0);
+    EXPECT_EQ(CallSlot(lib, 0), 70u);
+    EXPECT_EQ(CallSlot(lib, 2), 72u);
+    if (dmg.loads) {
+      EXPECT_EQ(CallSlot(lib, 1), 9u);
+      EXPECT_EQ(lib->codeUsed, 16u * 3);
+    } else {
+      EXPECT_EQ(RoutineEntry(lib, 1, 0), 0u);
+      EXPECT_EQ(lib->codeUsed, 16u * 2) << "nothing written for a refused image";
+    }
+  }
+}
+
+TEST(Malformed, NamesWithoutTerminatorsAndSymbolsOutsideTheirSection) {
+  LibraryMachine m;
+  BaseFileSpec f;
+  // The entry's long name is the last text of the string table; its NUL is
+  // cut off (the string table's size stops before it).
+  Bytes a = RoutineObject("?NoTerminator", 6, 0);
+  Set32(a, StrOff(a), Get32(a, StrOff(a)) - 1);
+  a.pop_back();
+  AddObject(f.sections[2], a, "?NoTerminator");
+  // An entry symbol whose value lies past its section.
+  CoffDesc d;
+  CoffSectionDesc text;
+  text.data = Answer(6);
+  d.sections.push_back(text);
+  d.symbols.push_back({EntryNameOf("?Outside", false), 4096, 1, 0x20, 2, 0});
+  AddObject(f.sections[2], BuildCoff(d), "?Outside");
+  // The image ends right before the NUL its string table still counts.
+  Bytes c = RoutineObject("?Edge", 6, 0);
+  c.pop_back();
+  AddObject(f.sections[2], c, "?Edge");
+  AddObject(f.sections[2], RoutineObject("?Fine", 8, 0), "?Fine");
+  m.PutBase(0, WriteBase(f));
+  VirusLibrary* lib = m.Load(0);
+  EXPECT_EQ(RoutineEntry(lib, 0, 0), 0u);
+  EXPECT_EQ(RoutineEntry(lib, 1, 0), 0u);
+  EXPECT_EQ(RoutineEntry(lib, 2, 0), 0u);
+  EXPECT_EQ(CallSlot(lib, 3), 8u);
+}
+
+TEST(Malformed, UserPayloadsThatLieAboutTheirSizes) {
+  // 200 records (6000 bytes): more than the slack of 4096 bytes when a
+  // header announces less.
+  std::vector<UserEntry> many;
+  for (int i = 0; i < 200; ++i) many.push_back({"2026-03-03", 3, "abc", "C:\\" + std::string(60, 'p')});
+  Bytes good = WriteUser({{"2026-09-09", 9, "good", "C:\\good"}});
+  struct Lie {
+    const char* what;
+    void (*apply)(Bytes& f);
+  } lies[] = {
+      {"payload size larger than the payload", [](Bytes& f) { Set32(f, 204, Get32(f, 204) + 1); }},
+      {"payload size smaller", [](Bytes& f) { Set32(f, 204, Get32(f, 204) - 1); }},
+      {"packed size past the file", [](Bytes& f) { Set32(f, 208, Get32(f, 208) + 100); }},
+      {"records area larger than announced", [](Bytes& f) { Set32(f, 192, 30); }},
+      {"path lines larger than announced", [](Bytes& f) { Set32(f, 196, 0); }},
+  };
+  for (const Lie& lie : lies) {
+    SCOPED_TRACE(lie.what);
+    LibraryMachine m;
+    Bytes bad = WriteUser(many);
+    lie.apply(bad);
+    m.PutUser(0, bad);
+    m.PutUser(1, good);
+    m.Load(0);
+    LibraryTables t;
+    GetLibraryTables(m.Lib(), &t);
+    ASSERT_EQ(t.userCount, 1u);
+    EXPECT_EQ(memcmp(t.userDigests, "2026-09-09", 10), 0);
+  }
+}
+
+TEST(Malformed, UserPayloadIndexThatLies) {
+  // The payload unpacks, but its index claims more records than it holds.
+  std::vector<UserRecord> records(2);
+  memcpy(records[0].date, "2026-03-03", 10);
+  memcpy(records[1].date, "2026-03-04", 10);
+  const char* paths[2] = {"a", "b"};
+  uint32_t lengths[2] = {1, 1};
+  Bytes payload(UserPayloadSize(2, 2));
+  uint32_t length = 0;
+  ASSERT_EQ(UserPayloadBuild(payload.data(), (uint32_t)payload.size(), records.data(), paths, lengths, 2, &length),
+            kUfOk);
+  Set32(payload, 9, 50);  // count
+  Bytes file(UserFileMaxSize(length));
+  std::vector<void*> work(UserFileWorkSize() / sizeof(void*) + 1);
+  uint32_t fileLength = 0;
+  ASSERT_EQ(UserFileBuild(payload.data(), length, "User000.dat", "2026-03-03", work.data(), file.data(),
+                          (uint32_t)file.size(), &fileLength),
+            kUfOk);
+  file.resize(fileLength);
+  LibraryMachine m;
+  m.PutUser(0, file);
+  m.PutUser(1, WriteUser({{"2026-09-09", 9, "good", "C:\\good"}}));
+  m.Load(0);
+  LibraryTables t;
+  GetLibraryTables(m.Lib(), &t);
+  EXPECT_EQ(t.userCount, 1u);
+}
+
+}  // namespace
+}  // namespace libtest
