@@ -232,6 +232,8 @@ void PackNames(VirusLibrary* lib, Build* b) {
   }
 }
 
+}  // namespace
+
 // Steps 3 to 8 over the files read.
 void BuildBaseTables(VirusLibrary* lib, FileBuffer* files) {
   uint64_t totals[kTotalCount] = {0};
@@ -295,8 +297,6 @@ void BuildBaseTables(VirusLibrary* lib, FileBuffer* files) {
   MemFree(lib->ctx, b.routineText);
   MemFree(lib->ctx, b.decode);
 }
-
-}  // namespace
 
 int LoadBaseFiles(VirusLibrary* lib, const char* folder, uint32_t libraryMode) {
   FileBuffer files[kMaxFiles];

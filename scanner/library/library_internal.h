@@ -86,6 +86,14 @@ struct FileBuffer {
 };
 int ReadLibraryFile(VirusLibrary* lib, const char* folder, const char* prefix, uint32_t index, FileBuffer* out);
 
+// The passes after reading: build the base tables or the user list from the
+// buffers of `files` (kMaxFiles places, null where no file was read; each
+// buffer holds its size plus 4096 zero bytes and is scrambled in place).
+// The library must be reset with its host services registered. Used by the
+// passes and by the fuzz targets, which feed files from memory.
+void BuildBaseTables(VirusLibrary* lib, FileBuffer* files);
+void BuildUserList(VirusLibrary* lib, FileBuffer* files);
+
 // The codecs' allocator over the runtime heap.
 CodecAllocator LibraryAllocator(VirusLibrary* lib);
 

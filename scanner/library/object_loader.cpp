@@ -156,9 +156,11 @@ uint32_t EntryKey(const char* prefix, uint32_t prefixLength, const char* suffix,
 }  // namespace
 
 void SymbolReset(VirusLibrary* lib, uint32_t count) {
-  // Places below `count` that hold nothing stay zero (key 0, address 0).
-  for (uint32_t i = count > lib->symbolCount ? lib->symbolCount : count; i < kSymbolPlaces; ++i)
-    lib->symbols[i].key = lib->symbols[i].address = 0;
+  // Places below `count` that hold nothing stay zero (key 0, address 0);
+  // places from the count on are always zero, so only the used ones are
+  // cleared.
+  uint32_t used = lib->symbolCount < kSymbolPlaces ? lib->symbolCount : kSymbolPlaces;
+  for (uint32_t i = count < used ? count : used; i < used; ++i) lib->symbols[i].key = lib->symbols[i].address = 0;
   lib->symbolCount = count;
   memset(lib->symbolIndex, 0, sizeof lib->symbolIndex);
   for (uint32_t i = 0; i < count && i < kHostServiceCount; ++i) {

@@ -5,8 +5,6 @@
 #include "common/userlib.h"
 #include "scanner/library/library_internal.h"
 
-namespace {
-
 using namespace libfmt;
 
 void BuildUserList(VirusLibrary* lib, FileBuffer* files) {
@@ -58,8 +56,6 @@ void BuildUserList(VirusLibrary* lib, FileBuffer* files) {
   }
   MemFree(ctx, decode);
 }
-
-}  // namespace
 
 int LoadUserFiles(VirusLibrary* lib, const char* folder) {
   FileBuffer files[kMaxFiles];

@@ -1,0 +1,19 @@
+// Fuzzes the base pass on library files fed from memory: up to four base
+// files (split at "--TWFILE--") go through the header totals, sizing, section
+// decoding, part directories, tables, names and the object linker.
+#include "fuzz/library/library_fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  RuntimeContext* ctx = libfuzz::Context();
+  static VirusLibrary* lib = CreateLibrary(ctx);
+  libfuzz::Check(lib != nullptr);
+  FileBuffer files[libfmt::kMaxFiles];
+  libfuzz::SplitFiles(ctx, data, size, 4, files);
+  ResetLibrary(lib);
+  RegisterHostServices(lib);
+  BuildBaseTables(lib, files);
+  libfuzz::FreeFiles(ctx, files);
+  libfuzz::CheckLibrary(lib);
+  ResetLibrary(lib);
+  return 0;
+}
