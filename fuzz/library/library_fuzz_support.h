@@ -110,6 +110,18 @@ TW_HARNESS inline void CheckLibrary(const VirusLibrary* lib) {
     Check(InCode(lib, lib->routines[s].repair));
   }
   for (uint32_t i = libfmt::kFirstLibrarySymbol; i < lib->symbolCount; ++i) Check(InCode(lib, lib->symbols[i].address));
+  // Name runs: in record order, inside their packed list.
+  const uint32_t counts[3] = {lib->checksumCount, lib->multiCount, lib->packerCount};
+  for (uint32_t k = 0; k < 3; ++k) {
+    uint32_t next = 0;
+    Check(lib->nameRunCount[k] <= libfmt::kMaxFiles);
+    for (uint32_t r = 0; r < lib->nameRunCount[k]; ++r) {
+      const NameRun& run = lib->nameRuns[k][r];
+      Check(run.firstRecord >= next && run.records <= counts[k] - run.firstRecord);
+      Check(run.offset <= lib->namesSize[k] && run.length <= lib->namesSize[k] - run.offset);
+      next = run.firstRecord + run.records;
+    }
+  }
   // Names: every lookup ends within 256 bytes.
   char name[300];
   for (uint32_t kind = 1; kind <= 3; ++kind) {

@@ -7,6 +7,12 @@
 // directory announces, and its table and names must fit the room left in
 // their areas; otherwise nothing of it is kept (its names would otherwise
 // drift against the records of every later section).
+//
+// Virus names stay LZSS-packed, one packed run per section: a section's own
+// packed text is kept as it came whenever it unpacks to exactly the names of
+// its records, so loading encodes nothing in the usual case (encoding all
+// names anew took most of the load time of a large library), and a lookup
+// unpacks only the section that holds the record.
 #include <string.h>
 
 #include "platform/guard/guard.h"
@@ -64,7 +70,8 @@ struct Build {
   uint32_t decodeCapacity;
   uint8_t* routineText;  // the current section's routine-name text
   uint32_t routineCapacity;
-  Area names[3];  // unpacked virus-name texts of kinds 1, 2, 3
+  Area names[3];   // unpacked virus-name texts of kinds 1, 2, 3
+  Area packed[3];  // their packed streams (become the library's name lists)
 };
 
 struct Parts {
@@ -108,12 +115,14 @@ bool MultiTableWellFormed(ByteView table, uint32_t count) {
 
 // Makes the text just appended at [start, area->used) exactly `lines`
 // LF-ended lines: missing names become empty lines ("Virus.Unknown"), extra
-// ones are dropped. False when the padding does not fit.
-bool FitLines(Area* area, uint32_t start, uint32_t lines) {
+// ones are dropped. False when the padding does not fit. *same: the text
+// was already exactly that.
+bool FitLines(Area* area, uint32_t start, uint32_t lines, bool* same) {
   uint32_t seen = 0;
   uint32_t pos = start;
   for (; pos < area->used && seen < lines; ++pos)
     if (area->data[pos] == '\n') ++seen;
+  *same = seen == lines && pos == area->used;
   if (seen == lines) {
     area->used = pos;
     return true;
@@ -133,6 +142,32 @@ bool FitLines(Area* area, uint32_t start, uint32_t lines) {
 uint32_t Unpack(ByteView packed, uint32_t declared, uint8_t* dst, uint32_t room) {
   if (packed.size == 0 || declared == 0) return 0;
   return LzssDecode(packed.data, packed.size, dst, declared < room ? declared : room);
+}
+
+// The virus names of one section's records, kept LZSS-packed: the section's
+// own packed stream when it unpacks to exactly the text kept (the common
+// case: nothing to encode), else the kept text packed anew. A section whose
+// names cannot be kept leaves its records without names ("Virus.Unknown").
+void KeepNames(VirusLibrary* lib, uint32_t kind, uint32_t firstRecord, uint32_t records, const uint8_t* text,
+               uint32_t length, ByteView stream, Build* b) {
+  if (records == 0 || lib->nameRunCount[kind] >= kMaxFiles) return;
+  Area* packed = &b->packed[kind];
+  uint32_t room = packed->capacity - packed->used;
+  uint8_t* out = packed->data + packed->used;
+  uint32_t n = 0;
+  if (stream.size != 0 && stream.size <= room) {
+    memcpy(out, stream.data, stream.size);
+    n = stream.size;
+  } else if (length != 0) {
+    n = LzssEncode(&b->allocator, text, length, out, room);
+  }
+  if (n == 0) return;
+  NameRun& run = lib->nameRuns[kind][lib->nameRunCount[kind]++];
+  run.firstRecord = firstRecord;
+  run.records = records;
+  run.offset = packed->used;
+  run.length = n;
+  packed->used += n;
 }
 
 void LoadSection(Build* b, const FileBuffer& f, uint8_t fileKey, uint32_t k) {
@@ -158,8 +193,13 @@ void LoadSection(Build* b, const FileBuffer& f, uint8_t fileKey, uint32_t k) {
   Area* names = k >= 1 ? &b->names[k - 1] : nullptr;
   uint32_t namesStart = names ? names->used : 0;
   uint32_t virusLength = 0;
-  if (names != nullptr) {
-    virusLength = Unpack(p.virusPacked, p.virusSize, names->data + names->used, names->capacity - names->used);
+  bool exactStream = false;  // the stream holds the declared text and nothing more
+  if (names != nullptr && p.virusPacked.size != 0 && p.virusSize != 0) {
+    uint32_t room = names->capacity - names->used;
+    uint32_t want = p.virusSize < room ? p.virusSize + 1 : room;  // one byte more tells whether it ends there
+    virusLength = LzssDecode(p.virusPacked.data, p.virusPacked.size, names->data + names->used, want);
+    exactStream = virusLength == p.virusSize && want > p.virusSize;
+    if (virusLength > p.virusSize) virusLength = p.virusSize;
     names->used += virusLength;
   }
   uint8_t tableKey = textKey;
@@ -179,11 +219,15 @@ void LoadSection(Build* b, const FileBuffer& f, uint8_t fileKey, uint32_t k) {
   Area* table = k == 1 ? &lib->checksum : k == 2 ? &lib->multi : &lib->packer;
   bool ok = k == 1 ? p.tableCount <= p.table.size / kChecksumRecord && p.tableCount * kChecksumRecord == p.table.size
                    : MultiTableWellFormed(p.table, p.tableCount);
-  ok = ok && p.table.size <= table->capacity - table->used && FitLines(names, namesStart, p.tableCount);
+  bool sameText = false;
+  ok = ok && p.table.size <= table->capacity - table->used && FitLines(names, namesStart, p.tableCount, &sameText);
   if (!ok) {
     names->used = namesStart;
     return;
   }
+  uint32_t firstRecord = k == 1 ? lib->checksumCount : k == 2 ? lib->multiCount : lib->packerCount;
+  KeepNames(lib, k - 1, firstRecord, p.tableCount, names->data + namesStart, names->used - namesStart,
+            exactStream && sameText ? p.virusPacked : MakeView(nullptr, 0), b);
   uint8_t* out = table->data + table->used;
   if (p.table.size) memcpy(out, p.table.data, p.table.size);
   table->used += p.table.size;
@@ -212,24 +256,6 @@ bool AllocArea(RuntimeContext* ctx, Area* a, uint64_t capacity) {
   a->capacity = (uint32_t)capacity;
   a->data = (uint8_t*)MemAlloc(ctx, a->capacity ? a->capacity : 1);
   return a->data != nullptr;
-}
-
-void PackNames(VirusLibrary* lib, Build* b) {
-  CodecAllocator a = b->allocator;
-  for (int k = 0; k < 3; ++k) {
-    Area* text = &b->names[k];
-    if (text->used == 0) continue;
-    uint32_t room = text->used + text->used / 8 + 16;
-    uint8_t* packed = (uint8_t*)MemAlloc(lib->ctx, room);
-    if (packed == nullptr) continue;
-    uint32_t n = LzssEncode(&a, text->data, text->used, packed, room);
-    if (n == 0) {
-      MemFree(lib->ctx, packed);
-      continue;
-    }
-    lib->names[k] = packed;
-    lib->namesSize[k] = n;
-  }
 }
 
 }  // namespace
@@ -270,6 +296,10 @@ void BuildBaseTables(VirusLibrary* lib, FileBuffer* files) {
             AllocArea(lib->ctx, &lib->multi, total(kMultiBytes)) &&
             AllocArea(lib->ctx, &lib->packer, total(kPackerBytes));
   for (int k = 0; k < 3 && ok; ++k) ok = AllocArea(lib->ctx, &b.names[k], names[k] + kSlack);
+  // Packed names: the texts' own streams, or texts packed anew (at most
+  // 9/8 of the text plus a little per section).
+  for (int k = 0; k < 3 && ok; ++k)
+    ok = AllocArea(lib->ctx, &b.packed[k], names[k] + names[k] / 8 + 16 * kMaxFiles + kSlack);
   b.routineCapacity = (uint32_t)routineNames + kSlack;
   b.routineText = ok ? (uint8_t*)MemAlloc(lib->ctx, b.routineCapacity) : nullptr;
   b.decodeCapacity = (uint32_t)decodeNeed + kSlack;
@@ -291,7 +321,15 @@ void BuildBaseTables(VirusLibrary* lib, FileBuffer* files) {
       uint8_t fileKey = (uint8_t)(f.data[kKeyByte1] + f.data[kKeyByte2]);
       for (uint32_t k = 0; k < kSectionCount; ++k) LoadSection(&b, f, fileKey, k);
     }
-    PackNames(lib, &b);
+  }
+  for (int k = 0; k < 3; ++k) {
+    // The packed lists stay (the library frees them); empty ones go now.
+    if (lib->nameRunCount[k] != 0 && b.packed[k].data != nullptr) {
+      lib->names[k] = b.packed[k].data;
+      lib->namesSize[k] = b.packed[k].used;
+    } else {
+      MemFree(lib->ctx, b.packed[k].data);
+    }
   }
   for (int k = 0; k < 3; ++k) MemFree(lib->ctx, b.names[k].data);
   MemFree(lib->ctx, b.routineText);

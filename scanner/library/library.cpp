@@ -60,6 +60,7 @@ void ResetLibrary(VirusLibrary* lib) {
     MemFree(ctx, lib->names[k]);
     lib->names[k] = nullptr;
     lib->namesSize[k] = 0;
+    lib->nameRunCount[k] = 0;
   }
   if (lib->code != nullptr) VmFree(ctx, lib->code, 0, MEM_RELEASE);
   lib->code = nullptr;
@@ -121,8 +122,21 @@ void LookupVirusName(const VirusLibrary* lib, uint32_t kind, uint32_t index, cha
     CopyText(out, "Virus.USB.Heur");
     return;
   }
-  if (lib != nullptr && kind >= 1 && kind <= 3 && lib->names[kind - 1] != nullptr)
-    LzssFindLine(lib->names[kind - 1], lib->namesSize[kind - 1], index, out, 256);
+  if (lib != nullptr && kind >= 1 && kind <= 3 && lib->names[kind - 1] != nullptr) {
+    // The run holding the record: the last one starting at or before it.
+    const NameRun* runs = lib->nameRuns[kind - 1];
+    uint32_t low = 0, high = lib->nameRunCount[kind - 1];
+    while (high - low > 1) {
+      uint32_t mid = low + (high - low) / 2;
+      if (runs[mid].firstRecord <= index) {
+        low = mid;
+      } else {
+        high = mid;
+      }
+    }
+    if (high != 0 && index >= runs[low].firstRecord && index - runs[low].firstRecord < runs[low].records)
+      LzssFindLine(lib->names[kind - 1] + runs[low].offset, runs[low].length, index - runs[low].firstRecord, out, 256);
+  }
   if (out[0] == 0) CopyText(out, "Virus.Unknown");
 }
 

@@ -13,6 +13,15 @@ struct RoutineSlot {
   uint32_t repair;  // _1 entry address, 0 = missing
 };
 
+// The names of records [firstRecord, firstRecord + records) of one kind:
+// one LF-ended line per record in the packed stream at `offset`.
+struct NameRun {
+  uint32_t firstRecord;
+  uint32_t records;
+  uint32_t offset;
+  uint32_t length;
+};
+
 struct SymbolPlace {
   uint32_t key;      // CRC-32 of the name
   uint32_t address;
@@ -36,8 +45,12 @@ struct VirusLibrary {
 
   Area checksum, multi, packer;  // record tables
   uint32_t checksumCount, multiCount, packerCount;
-  uint8_t* names[3];  // LZSS-packed virus-name lists of kinds 1, 2, 3
+  // Virus names of kinds 1, 2, 3: per kind the LZSS-packed names of each
+  // loaded section, one run per section, in record order.
+  uint8_t* names[3];
   uint32_t namesSize[3];
+  NameRun nameRuns[3][libfmt::kMaxFiles];
+  uint32_t nameRunCount[3];
   Area userRecords, userPaths;
   uint32_t userCount;
 

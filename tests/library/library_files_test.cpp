@@ -189,6 +189,39 @@ TEST(VirusNames, NamesStayAlignedWhenASectionHasTooFewOrTooManyLines) {
   EXPECT_EQ(m.Names(1), (Names{"A.1", "Virus.Unknown", "B.1", "C.1"}));
 }
 
+TEST(VirusNames, EveryRecordOfManyFilesFindsItsOwnName) {
+  // Files with 0 to 4 records per kind, one of them with a damaged section 2
+  // (its records and names are absent): every record's name is found by its
+  // index in the concatenated tables, at every file boundary.
+  LibraryMachine m;
+  Names expected[3];
+  for (uint32_t i = 0; i < 9; ++i) {
+    BaseFileSpec f;
+    f.key1 = (uint8_t)(17 * i);
+    for (uint32_t k = 1; k <= 3; ++k) {
+      for (uint32_t r = 0; r < (i * k + 1) % 5; ++r) {
+        std::string name = "F" + std::to_string(i) + ".K" + std::to_string(k) + ".R" + std::to_string(r);
+        if (k == 1) AddChecksum(f.sections[1], 1, (uint16_t)r, name, name);
+        if (k >= 2) AddMulti(f.sections[k], 1, {{(uint16_t)r, name}}, libfmt::kNoRoutine, name);
+        if (!(i == 4 && k == 2)) expected[k - 1].push_back(name);
+      }
+    }
+    Bytes bytes = WriteBase(f);
+    if (i == 4) {
+      size_t dir = libfmt::kSectionDir + libfmt::kSectionDirEntry * 2;
+      ASSERT_NE(Get32(bytes, dir + 8), 0u);
+      Set32(bytes, dir + 4, Get32(bytes, dir + 4) - 1);
+    }
+    m.PutBase(i, bytes);
+  }
+  m.Load(0);
+  for (uint32_t k = 1; k <= 3; ++k) {
+    EXPECT_EQ(m.Names(k), expected[k - 1]) << k;
+    EXPECT_EQ(m.Name(k, (uint32_t)expected[k - 1].size()), "Virus.Unknown") << k;
+    EXPECT_EQ(m.Name(k, 0xFFFFFFFFu), "Virus.Unknown") << k;
+  }
+}
+
 TEST(UserFiles, RecordsOfAllUserFilesInOrder) {
   LibraryMachine m;
   m.PutUser(0, WriteUser({{"2026-01-01", 3, "abc", "C:\\x"}, {"2026-01-02", 4, "abcd", "C:\\y"}}));

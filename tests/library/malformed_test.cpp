@@ -151,6 +151,23 @@ TEST(Malformed, PartDirectoriesPointingOutsideTheSection) {
   }
 }
 
+TEST(Malformed, NameStreamsUnpackOnlyToTheirDeclaredSize) {
+  // The packed names of section 1 hold "A.1\nA.2\n" but the part directory
+  // declares 4 bytes: only "A.1\n" is the section's text, so the second
+  // record has no name, however the names are kept afterwards.
+  LibraryMachine m;
+  BaseFileSpec f = Good("A.1");
+  AddChecksum(f.sections[1], 1, 0, "b", "A.2");
+  Bytes section = Decoded(f, 1);
+  Set32(section, PartField(1, kPartVirusSize), 4);
+  Bytes file = WithSection(WriteBase(f), 1, section);
+  BaseFileSpec next = Good("B.1");
+  m.PutBase(0, file);
+  m.PutBase(1, WriteBase(next));
+  m.Load(0);
+  EXPECT_EQ(m.Names(1), (std::vector<std::string>{"A.1", "Virus.Unknown", "B.1"}));
+}
+
 TEST(Malformed, RecordsThatDoNotParseLoseTheirSection) {
   LibraryMachine m;
   BaseFileSpec f = Good("Kept");

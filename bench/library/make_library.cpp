@@ -1,0 +1,289 @@
+// Generates the library of the loader benchmark (64-bit, through the library
+// tool's own file writer):
+//   150 base files with, over all of them, 200,000 checksum records,
+//   20,000 multi-check records, 1,000 packer records, their virus names and
+//   4,000 routine objects (100 section-0 helpers, 3,600 section-2 routines,
+//   300 section-3 packer routines), and one user file of 10,000 records.
+//   bench-library-make OUTDIR
+// The same seed makes the same files.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/crc32.h"
+#include "common/userlib.h"
+#include "scanner/codec/codec.h"
+#include "scanner/library/format.h"
+#include "tools/tarnlib/base_writer.h"
+#include "tools/tarnlib/crc_forge.h"
+#include "tools/tarnlib/section_pack.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const uint32_t kFiles = 150;
+const uint32_t kChecksumRecords = 200000;
+const uint32_t kMultiRecords = 20000;
+const uint32_t kPackerRecords = 1000;
+const uint32_t kHelpers = 100;
+const uint32_t kRoutines = 3600;
+const uint32_t kPackerRoutines = 300;
+const uint32_t kUserRecords = 10000;
+
+uint64_t g_state = 0x9E3779B97F4A7C15ull;
+uint32_t Next() {
+  g_state ^= g_state << 13;
+  g_state ^= g_state >> 7;
+  g_state ^= g_state << 17;
+  return (uint32_t)(g_state >> 16);
+}
+uint32_t Below(uint32_t n) { return Next() % n; }
+
+void Put16(Bytes& b, uint16_t v) {
+  b.push_back((uint8_t)v);
+  b.push_back((uint8_t)(v >> 8));
+}
+void Put32(Bytes& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back((uint8_t)(v >> (8 * i)));
+}
+void Set32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
+}
+
+// First and last+1 item of file f when n items are spread over the files.
+uint32_t Share(uint32_t n, uint32_t f) { return (uint32_t)((uint64_t)n * f / kFiles); }
+
+struct Sym {
+  std::string name;
+  uint32_t value;
+  int16_t section;
+  uint16_t type;
+  uint8_t storageClass;
+};
+struct Reloc {
+  uint32_t offset, symbol;
+  uint16_t type;
+};
+
+// A 32-bit COFF object: .text (with relocations) and .data.
+Bytes Coff(const Bytes& text, const std::vector<Reloc>& relocs, const Bytes& data, const std::vector<Sym>& syms) {
+  Bytes out;
+  Put16(out, libfmt::kMachineI386);
+  Put16(out, 2);
+  Put32(out, 0);
+  size_t symAt = out.size();
+  Put32(out, 0);
+  Put32(out, (uint32_t)syms.size());
+  Put16(out, 0);
+  Put16(out, 0);
+  size_t headers = out.size();
+  out.resize(headers + 80, 0);
+  memcpy(&out[headers], ".text", 5);
+  memcpy(&out[headers + 40], ".data", 5);
+  Set32(out, headers + 16, (uint32_t)text.size());
+  Set32(out, headers + 20, (uint32_t)out.size());
+  out.insert(out.end(), text.begin(), text.end());
+  Set32(out, headers + 24, (uint32_t)out.size());
+  for (const Reloc& r : relocs) {
+    Put32(out, r.offset);
+    Put32(out, r.symbol);
+    Put16(out, r.type);
+  }
+  out[headers + 32] = (uint8_t)relocs.size();
+  Set32(out, headers + 36, 0x60500020);
+  Set32(out, headers + 40 + 16, (uint32_t)data.size());
+  Set32(out, headers + 40 + 20, (uint32_t)out.size());
+  out.insert(out.end(), data.begin(), data.end());
+  Set32(out, headers + 40 + 36, 0xC0300040);
+  Set32(out, symAt, (uint32_t)out.size());
+  Bytes strings = {0, 0, 0, 0};
+  for (const Sym& s : syms) {
+    Bytes rec(18, 0);
+    if (s.name.size() <= 8) {
+      memcpy(rec.data(), s.name.data(), s.name.size());
+    } else {
+      Set32(rec, 4, (uint32_t)strings.size());
+      strings.insert(strings.end(), s.name.begin(), s.name.end());
+      strings.push_back(0);
+    }
+    Set32(rec, 8, s.value);
+    rec[12] = (uint8_t)s.section;
+    rec[13] = (uint8_t)((uint16_t)s.section >> 8);
+    rec[14] = (uint8_t)s.type;
+    rec[16] = s.storageClass;
+    out.insert(out.end(), rec.begin(), rec.end());
+  }
+  Set32(strings, 0, (uint32_t)strings.size());
+  out.insert(out.end(), strings.begin(), strings.end());
+  return out;
+}
+
+std::string HelperName(uint32_t h) { return "?Helper" + std::to_string(h) + "@@YGIXZ"; }
+
+// A section-0 helper: mov eax, h; ret.
+Bytes HelperObject(uint32_t h) {
+  Bytes text = {0xB8};
+  Put32(text, h);
+  text.push_back(0xC3);
+  return Coff(text, {}, Bytes(16, (uint8_t)h),
+              {{".text", 0, 1, 0, 3}, {".data", 0, 2, 0, 3}, {HelperName(h), 0, 1, 0x20, 2}});
+}
+
+std::string EntryName(const std::string& prefix, bool repair) {
+  std::string text = prefix + (repair ? libfmt::kRepairSuffix : libfmt::kCheckSuffix);
+  char buf[16];
+  snprintf(buf, sizeof buf, ".%08x", Crc32(text.data(), (uint32_t)text.size()));
+  return buf;
+}
+
+// A routine: check entry calls a helper and reads its .data word; repair
+// entry calls the host service TwNop and answers 8.
+Bytes RoutineObject(const std::string& prefix, uint32_t helper, const std::string& nop) {
+  Bytes text = {0xE8, 0, 0, 0, 0,            // call helper (REL32)
+                0xA1, 0, 0, 0, 0,            // mov eax, [.data] (DIR32)
+                0xB8, 6, 0, 0, 0,            // mov eax, 6
+                0xC2, 0x08, 0x00,            // ret 8
+                0xE8, 0, 0, 0, 0,            // call TwNop (REL32)
+                0xB8, 8, 0, 0, 0, 0xC2, 0x08, 0x00};
+  std::vector<Sym> syms = {{".text", 0, 1, 0, 3},
+                           {".data", 0, 2, 0, 3},
+                           {EntryName(prefix, false), 0, 1, 0x20, 2},
+                           {EntryName(prefix, true), 18, 1, 0x20, 2},
+                           {HelperName(helper), 0, 0, 0x20, 2},
+                           {nop, 0, 0, 0x20, 2}};
+  return Coff(text, {{1, 4, 20}, {6, 1, 6}, {19, 5, 20}}, Bytes(16, 0x11), syms);
+}
+
+std::string VirusName(const char* family, uint32_t i) {
+  static const char* const kKinds[] = {"Win32.Virus", "Trojan.Agent", "Worm.AutoRun", "Backdoor.Bot", "Packed.Gen"};
+  return std::string(kKinds[i % 5]) + "." + family + "." + std::to_string(i) + (i % 3 ? ".a" : ".b");
+}
+
+Bytes PackText(const std::string& text) {
+  static const CodecAllocator heap = {[](void*, uint32_t n) { return malloc(n); }, [](void*, void* p) { free(p); },
+                                      nullptr};
+  Bytes out(text.size() + text.size() / 8 + 16);
+  uint32_t n = LzssEncode(&heap, (const uint8_t*)text.data(), (uint32_t)text.size(), out.data(), (uint32_t)out.size());
+  out.resize(n);
+  return out;
+}
+
+void MultiRecord(Bytes& t, uint32_t checks, uint32_t routine) {
+  t.push_back((uint8_t)(1 + Below(4)));
+  t.push_back((uint8_t)checks);
+  for (uint32_t c = 0; c < checks; ++c) {
+    Put16(t, (uint16_t)Below(4096));
+    t.push_back((uint8_t)(4 + Below(60)));
+    Put32(t, Next());
+  }
+  for (int i = 0; i < 11; ++i) t.push_back((uint8_t)Next());
+  Put32(t, routine);
+}
+
+bool WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+  return (bool)f;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: bench-library-make OUTDIR\n");
+    return 2;
+  }
+  std::string dir = argv[1];
+  BasePackers packers;
+  packers.packSection = [](const Bytes& d) { return PackSection(d.data(), d.size()); };
+  packers.packText = PackText;
+  const std::string nop = ForgeName("_TwNop@4", libfmt::kHostServiceKeys[8]);
+  uint32_t routine = 0, packerRoutine = 0;
+  for (uint32_t f = 0; f < kFiles; ++f) {
+    BaseFileSpec spec;
+    spec.key1 = (uint8_t)Next();
+    spec.key2 = (uint8_t)Next();
+    spec.producer = "Tarnwell benchmark library\r\n";
+    // Helpers in the first 100 files; routines call helpers of earlier files.
+    if (f < kHelpers) {
+      spec.sections[0].objects.push_back({HelperObject(f), ""});
+      spec.sections[0].routineNames += "\n";
+    }
+    BaseSectionSpec& s1 = spec.sections[1];
+    for (uint32_t i = Share(kChecksumRecords, f); i < Share(kChecksumRecords, f + 1); ++i) {
+      s1.table.push_back((uint8_t)(1 + Below(4)));
+      Put16(s1.table, (uint16_t)Below(8192));
+      s1.table.push_back((uint8_t)(8 + Below(56)));
+      Put32(s1.table, Next());
+      s1.recordCount++;
+      s1.virusNames += VirusName("Sum", i) + "\n";
+    }
+    BaseSectionSpec& s2 = spec.sections[2];
+    uint32_t objects2 = Share(kRoutines, f + 1) - Share(kRoutines, f);
+    for (uint32_t j = 0; j < objects2; ++j, ++routine) {
+      std::string prefix = "?Routine" + std::to_string(routine);
+      s2.objects.push_back({RoutineObject(prefix, Below(f < kHelpers ? f + 1 : kHelpers), nop), prefix});
+      s2.routineNames += prefix + "\n";
+    }
+    for (uint32_t i = Share(kMultiRecords, f); i < Share(kMultiRecords, f + 1); ++i) {
+      MultiRecord(s2.table, 1 + Below(4), Below(10) == 0 || objects2 == 0 ? libfmt::kNoRoutine : Below(objects2));
+      s2.recordCount++;
+      s2.virusNames += VirusName("Multi", i) + "\n";
+    }
+    BaseSectionSpec& s3 = spec.sections[3];
+    uint32_t objects3 = Share(kPackerRoutines, f + 1) - Share(kPackerRoutines, f);
+    for (uint32_t j = 0; j < objects3; ++j, ++packerRoutine) {
+      std::string prefix = "?Packer" + std::to_string(packerRoutine);
+      s3.objects.push_back({RoutineObject(prefix, Below(f < kHelpers ? f + 1 : kHelpers), nop), prefix});
+      s3.routineNames += prefix + "\n";
+    }
+    for (uint32_t i = Share(kPackerRecords, f); i < Share(kPackerRecords, f + 1); ++i) {
+      MultiRecord(s3.table, 1 + Below(2), objects3 == 0 ? libfmt::kNoRoutine : Below(objects3));
+      s3.recordCount++;
+      s3.virusNames += VirusName("Packer", i) + "\n";
+    }
+    Bytes out;
+    std::string error;
+    if (!WriteBaseFile(spec, packers, &out, &error)) {
+      fprintf(stderr, "file %u: %s\n", f, error.c_str());
+      return 1;
+    }
+    char name[32];
+    snprintf(name, sizeof name, "/Base%03u.dat", f);
+    if (!WriteFile(dir + name, out)) return 1;
+  }
+
+  std::vector<UserRecord> records(kUserRecords);
+  std::vector<std::string> paths(kUserRecords);
+  std::vector<const char*> pathPointers(kUserRecords);
+  std::vector<uint32_t> pathLengths(kUserRecords);
+  uint32_t pathBytes = 0;
+  for (uint32_t i = 0; i < kUserRecords; ++i) {
+    char date[16];
+    snprintf(date, sizeof date, "2026-%02u-%02u", 1 + i % 12, 1 + i % 28);
+    memcpy(records[i].date, date, 10);
+    records[i].size = 1000 + Below(1 << 20);
+    for (uint8_t& b : records[i].digest) b = (uint8_t)Next();
+    paths[i] = "F:\\samples\\folder" + std::to_string(i % 50) + "\\sample" + std::to_string(i) + ".exe";
+    pathPointers[i] = paths[i].c_str();
+    pathLengths[i] = (uint32_t)paths[i].size();
+    pathBytes += pathLengths[i];
+  }
+  uint32_t payloadSize = UserPayloadSize(kUserRecords, pathBytes);
+  Bytes payload(payloadSize);
+  uint32_t length = 0;
+  if (UserPayloadBuild(payload.data(), payloadSize, records.data(), pathPointers.data(), pathLengths.data(),
+                       kUserRecords, &length) != kUfOk)
+    return 1;
+  Bytes file(UserFileMaxSize(length));
+  std::vector<void*> work(UserFileWorkSize() / sizeof(void*) + 1);
+  uint32_t fileLength = 0;
+  if (UserFileBuild(payload.data(), length, "User000.dat", "2026-12-07", work.data(), file.data(),
+                    (uint32_t)file.size(), &fileLength) != kUfOk)
+    return 1;
+  file.resize(fileLength);
+  return WriteFile(dir + "/User000.dat", file) ? 0 : 1;
+}
