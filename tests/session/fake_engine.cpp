@@ -9,6 +9,7 @@
 // TW_FAKE_ENGINE_PAUSE and waits until it is removed), #escwait (waits until
 // the key reader has published Esc, then stays busy for many of the reader's
 // waits). A library folder containing "nolib" makes loading fail.
+// TW_FAKE_FAIL_CALL names a native function whose first call fails.
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/nt/stand_in.h"
 #include "scanner/session/console.h"
 #include "scanner/session/session.h"
 
@@ -121,4 +123,7 @@ void SessionScanFile(ScanEngine* engine, ScanRecord* r) {
 
 void SessionDestroyEngine(ScanEngine* engine) { Log("destroy"); }
 
-extern "C" void NtProcessStartup(PVOID startupArgument) { RunSession(startupArgument); }
+extern "C" void NtProcessStartup(PVOID startupArgument) {
+  if (const char* fail = getenv("TW_FAKE_FAIL_CALL")) TwNtFailCall(fail, 1, STATUS_NO_MEMORY);
+  RunSession(startupArgument);
+}

@@ -1,7 +1,11 @@
-// The session's fixed tables and its scan-time arithmetic.
+// The session's fixed tables, its scan-time arithmetic, and the key reader
+// thread's hand-over of its handles at the end of a run.
 #include <gtest/gtest.h>
+#include <time.h>
 
+#include "platform/nt/stand_in.h"
 #include "scanner/session/session.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 
@@ -92,6 +96,74 @@ TEST(ScanTime, ClockSetBackGivesZeroNotAWrappedValue) {
   EXPECT_EQ(0u, ElapsedSeconds(&a, &b));
   LocalTime c = At(2026, 12, 7, 11, 0, 0), d = At(2026, 12, 7, 10, 0, 0);
   EXPECT_EQ(0u, ElapsedSeconds(&c, &d));
+}
+
+
+void SleepMs(int ms) {
+  struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
+  nanosleep(&ts, nullptr);
+}
+
+bool WaitForLastKey(uint8_t key) {
+  for (int i = 0; i < 1000; ++i) {
+    if (LastKey() == key) return true;
+    SleepMs(10);
+  }
+  return false;
+}
+
+// The end of a run closes the reader's keyboard and event while the reader
+// thread may still be waiting on them. The thread must be out of every
+// native call on them first: a closed handle's value may name another object
+// by then. One process-wide reader, so one test does it all.
+TEST(KeyReader, LeavesItsHandlesAloneBeforeTheyAreClosed) {
+  twtest::MachineFixture m;
+  m.Drive('C', "c").Set("timeScale", "0.01");  // the reader waits 20 ms at a time
+  char err[512] = {};
+  ASSERT_EQ(1, TwNtInit(m.Write().c_str(), err, sizeof err)) << err;
+  RuntimeInit(&gContext);
+  const unsigned handlesBefore = TwNtHandleCount();
+  ASSERT_EQ(1, OpenKeyReader(&gContext));
+  EXPECT_EQ(handlesBefore + 2, TwNtHandleCount());
+  ASSERT_EQ(0u, StartKeyReader(&gContext));
+
+  // The reader publishes keys, and 'X' on each wait that times out.
+  TwNtPushKey(0x10, 0);  // Q
+  ASSERT_TRUE(WaitForLastKey('Q'));
+  ASSERT_TRUE(WaitForLastKey('X'));
+  TwNtPushKey(0x11, 0);  // W
+  ASSERT_TRUE(WaitForLastKey('W'));
+  // Esc stays once published: a walk that looks later must still see it.
+  TwNtPushKey(0x01, 0);
+  ASSERT_TRUE(WaitForLastKey(kKeyEsc));
+  TwNtPushKey(0x13, 0);  // R
+  SleepMs(100);
+  EXPECT_EQ(kKeyEsc, LastKey());
+
+  ASSERT_EQ(1, CloseKeyReader(&gContext));
+  EXPECT_EQ(handlesBefore, TwNtHandleCount());
+  const uint8_t last = LastKey();
+  ASSERT_EQ(kKeyEsc, last);
+
+  // Any later read, wait or clear of the reader would take one of these
+  // faults; ten reader waits later all three are still armed.
+  const NTSTATUS kProbe = (NTSTATUS)0xC00000A3;  // device not ready
+  TwNtFailCall("NtReadFile", 1, kProbe);
+  TwNtFailCall("NtWaitForSingleObject", 1, kProbe);
+  TwNtFailCall("NtClearEvent", 1, kProbe);
+  SleepMs(200);
+
+  HANDLE event = nullptr;
+  ASSERT_EQ(STATUS_SUCCESS, NtCreateEvent(&event, EVENT_ALL_ACCESS, nullptr, NotificationEvent, 1));
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  EXPECT_EQ(kProbe, NtWaitForSingleObject(event, 0, &zero));
+  EXPECT_EQ(kProbe, NtClearEvent(event));
+  IO_STATUS_BLOCK io = {};
+  uint8_t byte;
+  EXPECT_EQ(kProbe, NtReadFile(event, nullptr, nullptr, nullptr, &io, &byte, 1, &zero, nullptr));
+  NtClose(event);
+  TwNtClearFaults();
 }
 
 }  // namespace

@@ -474,6 +474,22 @@ class EngineDriven(Base):
         self.assertNotIn("E:\\e.txt", scanned)
         self.assertEqual(field("C:\\#escwait.txt"), s.fields()[-1])
 
+    def test_key_reader_thread_that_cannot_start_ends_the_run_before_any_scan(self):
+        m = self.machine(drives={"C": ("c", "fixed")}, keyboard=keys("C"))
+        m.file("C:\\a.txt")
+        r = self.run_ok(m, env={"TW_FAKE_FAIL_CALL": "RtlCreateUserThread"})
+        head = re.match(BANNER_RE, r.out)
+        self.assertIsNotNone(head, r.out)
+        rest = r.out[head.end():]
+        self.assertTrue(rest.startswith("C:\\ " + menu("C:", None)), rest)
+        # The prompt took the key; then the run ends: no library, no walk,
+        # no summary, status 0 (checked by run_ok).
+        self.assertIn(COUNTDOWN_LINE % 10, rest)
+        self.assertNotIn(COUNTDOWN_LINE % 1, rest)
+        self.assertTrue(rest.endswith(CLEAR_COUNTDOWN), rest[-200:])
+        self.assertNotIn("Load virus library", rest)
+        self.assertEqual([], [line for line in r.log if line.startswith(("create ", "scan "))])
+
     def test_scan_time_across_midnight(self):
         m = self.machine(drives={"C": ("c", "fixed")}, keyboard=keys("C"), clock="2026-12-07T23:59:58")
         m.file("C:\\#slow.txt")
