@@ -47,6 +47,14 @@ out=$("$TARNLIB" unpack-section "$WORK/bad.pk" "$WORK/bad.out") && fail "damaged
 case "$out" in "result -2 size "*) ;; *) fail "damaged container printed '$out'" ;; esac
 [ -e "$WORK/bad.out" ] && fail "damaged container wrote its output"
 
+# A container that records more than the 32 MiB the command gives: result 0
+# with the size it needs, a failing exit, no output file.
+python3 -c "
+import struct; d=bytearray(open('$WORK/text.pk','rb').read()); d[-4:]=struct.pack('<I', 0x2000001); open('$WORK/big.pk','wb').write(d)"
+out=$("$TARNLIB" unpack-section "$WORK/big.pk" "$WORK/big.out") && fail "oversized container accepted"
+[ "$out" = "result 0 size 33554433" ] || fail "oversized container printed '$out'"
+[ -e "$WORK/big.out" ] && fail "oversized container wrote its output"
+
 # Digests in md5sum's format.
 files=("$WORK/empty" "$WORK/text" "$WORK/binary")
 [ "$("$TARNLIB" md5 "${files[@]}")" = "$(md5sum "${files[@]}")" ] || fail "md5 output differs from md5sum"
@@ -80,6 +88,8 @@ expect_error lzss-line "$WORK/names.lz"
 expect_error lzss-line "$WORK/names.lz" -1
 expect_error lzss-line "$WORK/names.lz" 99999999999
 expect_error md5
+expect_error no-such-command
+"$TARNLIB" >/dev/null 2>&1 && fail "no command exited 0"
 expect_error md5 "$WORK/missing"
 expect_error crc32 "$WORK/missing"
 # md5 goes on with the other files after a missing one.

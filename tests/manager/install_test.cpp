@@ -137,6 +137,39 @@ TEST(Install, LongListsKeepEveryEntry) {
   EXPECT_EQ(BootList(m), list);
 }
 
+TEST(Install, ListsBeyondTheSizeLimitAreLeftAlone) {
+  // Above 64 KiB the list is not taken in at all; just below, the grown
+  // list would pass the limit. Either way install fails and nothing changes,
+  // and uninstall keeps even a "tarnwell" entry it cannot safely rewrite.
+  auto listOf = [](size_t bytes) {
+    std::string list = std::string("tarnwell\0", 9);
+    std::string entry = "autocheck autochk " + std::string(100, 'x') + '\0';
+    while (list.size() + entry.size() + 1 <= bytes) list += entry;
+    list.append(bytes - 1 - list.size(), 'y');
+    return list + '\0';
+  };
+  for (size_t bytes : {(size_t)65536 + 512, (size_t)65536 - 4}) {
+    std::string list = listOf(bytes);
+    ASSERT_EQ(list.size(), bytes);
+    // Without the leading scanner entry, for the install.
+    std::string other = "x" + list.substr(1);
+    TempMachine m(RegistryWithBootList(other));
+    ASSERT_TRUE(m.Open());
+    std::string before = m.Read("registry.reg");
+    bool ok = true;
+    EXPECT_STREQ(OnInstall(&ok), kInstallBootFailed) << bytes;
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(m.Read("registry.reg"), before) << bytes;
+  }
+  TempMachine u(RegistryWithBootList(listOf(65536 + 512)));
+  ASSERT_TRUE(u.Open());
+  std::string before = u.Read("registry.reg");
+  bool ok = true;
+  EXPECT_STREQ(OnUninstall(&ok), kUninstallBootFailed);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(u.Read("registry.reg"), before);
+}
+
 TEST(Install, ListOfAnotherTypeIsNeverReplaced) {
   // A REG_SZ BootExecute cannot be read as a list: install fails, keeps it.
   TempMachine m(RegistryWithBootList("autocheck autochk *", 1));
