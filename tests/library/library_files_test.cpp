@@ -259,6 +259,19 @@ TEST(UserFiles, ZeroLowByteOfTheRecordsSizeUsesTheFallbackKey) {
   }
 }
 
+TEST(UserFiles, NoRecordsAtAllStillLoadsTheUserPass) {
+  // No base files: the load stands on the user pass, whose records total is
+  // 0, so its list stays empty but the pass counts as loaded.
+  LibraryMachine m;
+  m.PutUser(0, WriteUser({}));
+  int result = -1;
+  m.Load(0, &result);
+  EXPECT_EQ(result, 1);
+  LibraryTables t;
+  GetLibraryTables(m.Lib(), &t);
+  EXPECT_EQ(t.userCount, 0u);
+}
+
 TEST(UserFiles, TheLastUserFileEmptyFailsTheUserPass) {
   LibraryMachine m;
   m.PutUser(0, WriteUser({{"2026-01-01", 3, "abc", "C:\\x"}}));

@@ -36,6 +36,9 @@ uint32_t SlotAnswer(VirusLibrary* lib, uint32_t slot, int which) {
   return CallEntry(e);
 }
 
+Bytes NamedFunctionObject(const std::vector<std::pair<std::string, uint32_t>>& named, uint8_t storageClass = 2,
+                          uint16_t type = 0x20);
+
 // An object with code only (no entries): a section-0 filler.
 Bytes Filler() {
   CoffDesc d;
@@ -130,6 +133,38 @@ TEST(Slots, ARoutineNumberPastItsFilesObjectsNamesNoRoutine) {
   EXPECT_EQ(RoutineEntry(lib, slot, 0), 0u);
 }
 
+TEST(Slots, SlotsFromFourThousandNinetySixOnGetNoEntriesAndSpareTheSpecialOnes) {
+  // The header claims 4095 section-0 objects, so the section-2 objects take
+  // slots 4095, 4096 and 4097: only the first gets its entries, and the
+  // special entries (kept right after the numbered slots) stay as the
+  // section-0 object set them.
+  LibraryMachine m;
+  BaseFileSpec f;
+  std::vector<std::pair<std::string, uint32_t>> specials;
+  for (uint32_t i = 0; i < kSpecialCount; ++i) specials.push_back({ForgeName("?Special", kSpecialKeys[i]), 100 + i});
+  AddObject(f.sections[0], NamedFunctionObject(specials));
+  AddObject(f.sections[2], RoutineObject("?Last", 61, 81), "?Last");
+  AddObject(f.sections[2], RoutineObject("?Over1", 62, 82), "?Over1");
+  AddObject(f.sections[2], RoutineObject("?Over2", 63, 83), "?Over2");
+  AddMulti(f.sections[2], 1, {{0, "a"}}, 0, "last");
+  AddMulti(f.sections[2], 1, {{0, "b"}}, 1, "over");
+  Bytes bytes = WriteBase(f);
+  Set32(bytes, kS0Objects, 4095);
+  m.PutBase(0, bytes);
+  VirusLibrary* lib = m.Load(0);
+  EXPECT_EQ(SlotAnswer(lib, 4095, 0), 61u);
+  EXPECT_EQ(SlotAnswer(lib, 4095, 1), 81u);
+  for (uint32_t e = 0; e < kSpecialCount; ++e)
+    EXPECT_EQ(CallEntry(SpecialEntryAddress(lib, (SpecialEntry)e)), 100u + e) << e;
+  LibraryTables t;
+  GetLibraryTables(lib, &t);
+  std::vector<Bytes> records = MultiRecords(t.multi, t.multiCount);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(Get32(records[0], records[0].size() - 4), 4095u);
+  EXPECT_EQ(Get32(records[1], records[1].size() - 4), 4096u);
+  EXPECT_EQ(RoutineEntry(lib, 4096, 0), 0u) << "a slot past the numbered ones has no routine";
+}
+
 TEST(Entries, CheckOnlyRepairOnlyAndDecoratedEntryNames) {
   LibraryMachine m;
   BaseFileSpec f;
@@ -156,8 +191,8 @@ TEST(Entries, CheckOnlyRepairOnlyAndDecoratedEntryNames) {
 }
 
 // A function symbol (class 2) answering `value`, named to carry `key`.
-Bytes NamedFunctionObject(const std::vector<std::pair<std::string, uint32_t>>& named, uint8_t storageClass = 2,
-                          uint16_t type = 0x20) {
+Bytes NamedFunctionObject(const std::vector<std::pair<std::string, uint32_t>>& named, uint8_t storageClass,
+                          uint16_t type) {
   CoffDesc d;
   CoffSectionDesc text;
   for (const auto& n : named) {
@@ -289,6 +324,38 @@ TEST(Binding, HostServicesCannotBeReplaced) {
   VirusLibrary* lib = m.Load(0);
   // Service 19 with code 5 answers 5 - 1 (and needs no engine for that).
   EXPECT_EQ(SlotAnswer(lib, 1, 0), 4u);
+}
+
+TEST(Binding, AFullSymbolTableTakesNoMoreAndStillBinds) {
+  // 10,000 exported helpers: places 128 .. 10001 take the first 9,874, the
+  // rest are dropped; later objects still bind to what is there.
+  LibraryMachine m;
+  BaseFileSpec f;
+  CoffDesc d;
+  CoffSectionDesc text;
+  text.data = HelperCode(4321);
+  d.sections.push_back(text);
+  auto name = [](uint32_t i) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "?Sym%05u@@YGIXZ", i);
+    return std::string(buf);
+  };
+  for (uint32_t i = 0; i < 10000; ++i) d.symbols.push_back({name(i), 0, 1, 0x20, 2, 0});
+  AddObject(f.sections[0], BuildCoff(d));
+  AddObject(f.sections[2], CallerObject("?First", name(0), CallNoArgs(), 1), "?First");
+  AddObject(f.sections[2], CallerObject("?Dropped", name(9999), CallNoArgs(), 1), "?Dropped");
+  AddObject(f.sections[2], RoutineObject("?After", 6, 0), "?After");
+  m.PutBase(0, WriteBase(f));
+  VirusLibrary* lib = m.Load(0);
+  EXPECT_EQ(lib->symbolCount, kSymbolPlaces);
+  uint32_t address = 0;
+  EXPECT_TRUE(SymbolFind(lib, Crc(name(9873)), &address));
+  EXPECT_FALSE(SymbolFind(lib, Crc(name(9874)), &address));
+  EXPECT_EQ(SlotAnswer(lib, 1, 0), 4321u);
+  int ok = -1;
+  CallEntry(RoutineEntry(lib, 2, 0), &ok);
+  EXPECT_EQ(ok, 0) << "bound to address 0: faults, contained";
+  EXPECT_EQ(SlotAnswer(lib, 3, 0), 6u);
 }
 
 TEST(Relocations, TypesSixAndTwentyAndTheIgnoredOnes) {

@@ -259,6 +259,19 @@ const Damage kDamages[] = {
     {"relocation symbol index out of range", [](Bytes& b) { Set32(b, Get32(b, 20 + 24) + 4, 5000); }, true},
     {"relocation field past its section", [](Bytes& b) { Set32(b, Get32(b, 20 + 24), 10); }, true},
     {"auxiliary count past the table", [](Bytes& b) { b[SymOff(b) + 18 + 17] = 0xFF; }, true},
+    {"relocation symbol in a section past the table",
+     [](Bytes& b) {
+       Set32(b, Get32(b, 20 + 24) + 4, 1);  // the relocation names symbol 1 (.text)
+       b[SymOff(b) + 18 + 12] = 0xFF;       // whose section number is 0x7FFF
+       b[SymOff(b) + 18 + 13] = 0x7F;
+     },
+     true},
+    {"uninitialised section larger than the code area",
+     [](Bytes& b) {
+       Set32(b, 20 + 36, 0x60000080);
+       Set32(b, 20 + 16, 0x7FFFFFF0);
+     },
+     false},
 };
 
 TEST(Malformed, DamagedObjectsBetweenGoodOnes) {
@@ -271,7 +284,9 @@ TEST(Malformed, DamagedObjectsBetweenGoodOnes) {
     AddObject(f.sections[2], RoutineObject("?Before", 70, 0), "?Before");
     AddObject(f.sections[2], damaged, "?Nine");
     AddObject(f.sections[2], RoutineObject("?After", 72, 0), "?After");
-    m.PutBase(0, WriteBase(f));
+    Bytes file = WriteBase(f);
+    Set32(file, kCodeBytes, 16 * 3);  // what the three objects need, whatever the damaged headers say
+    m.PutBase(0, file);
     VirusLibrary* lib = m.Load(0);
     EXPECT_EQ(CallSlot(lib, 0), 70u);
     EXPECT_EQ(CallSlot(lib, 2), 72u);
