@@ -42,7 +42,7 @@ def write_machine(work):
     with open(os.path.join(work, "registry.reg"), "w") as f:
         f.write("Windows Registry Editor Version 5.00\r\n\r\n")
     desc = {"drives": {"C": {"root": "c", "type": "fixed"}}, "registry": "registry.reg",
-            "codePage": 1252, "keyboard": [{"at": 0.01, "key": "C"}], "timeScale": 0.01}
+            "codePage": 1252, "keyboard": [{"at": 12.0, "key": "C"}], "timeScale": 0.01}
     path = os.path.join(work, "machine.json")
     with open(path, "w") as f:
         json.dump(desc, f)
@@ -62,6 +62,23 @@ def timed(argv, out_path, env=None):
         return wall, cpu
 
 
+def shown_files(out_path):
+    with open(out_path, "rb") as f:
+        return f.read().count(b"\rC:\\")
+
+
+def walk_run(tarnwell, out_path, env):
+    """One timed scanner run that walked the whole tree. A key that reaches
+    the keyboard before the prompt's first read makes the prompt give up (as
+    on the real device) and the run walk nothing; such a run is repeated, not
+    timed."""
+    for _ in range(5):
+        run = timed([tarnwell], out_path, env)
+        if shown_files(out_path) == DIRS * FILES_PER_DIR:
+            return run
+    sys.exit("the scanner did not walk the tree: %d files shown" % shown_files(out_path))
+
+
 def best(runs):
     return min(w for w, _ in runs), min(c for _, c in runs)
 
@@ -77,12 +94,11 @@ def main():
 
     find32 = sys.argv[4] if len(sys.argv) > 4 else None
     timed(["find", root], find_out)  # warm the host's directory cache
-    scanner = best([timed([tarnwell], scan_out, env) for _ in range(repeats)])
+    scanner = best([walk_run(tarnwell, scan_out, env) for _ in range(repeats)])
     find = best([timed(["find", root], find_out) for _ in range(repeats)])
     emulated = best([timed([find32, root], find_out) for _ in range(repeats)]) if find32 else None
 
-    with open(scan_out, "rb") as f:
-        shown = f.read().count(b"\rC:\\")
+    shown = shown_files(scan_out)
     print("files shown by the walk:  %d (expected %d)" % (shown, DIRS * FILES_PER_DIR))
     print("tarnwell walk: %7.3f s wall %7.3f s CPU (best of %d)" % (scanner + (repeats,)))
     print("find:          %7.3f s wall %7.3f s CPU" % find)

@@ -270,12 +270,21 @@ extern "C" NTSTATUS RtlInitializeCriticalSection(PRTL_CRITICAL_SECTION CriticalS
   return r == 0 ? STATUS_SUCCESS : STATUS_NO_MEMORY;
 }
 
+// The calling thread's id, asked of the system once per thread: sections are
+// entered for every directory entry the scanner walks, and a system call each
+// time is costly under a 32-bit emulator.
+static pid_t CurrentTid() {
+  static thread_local pid_t tid = 0;
+  if (tid == 0) tid = static_cast<pid_t>(syscall(SYS_gettid));
+  return tid;
+}
+
 extern "C" NTSTATUS RtlEnterCriticalSection(PRTL_CRITICAL_SECTION CriticalSection) {
   if (CriticalSection == nullptr) return STATUS_INVALID_PARAMETER;
   if (pthread_mutex_lock(LockOf(CriticalSection)) != 0) return STATUS_INVALID_PARAMETER;
   CriticalSection->RecursionCount++;
   CriticalSection->LockCount++;
-  CriticalSection->OwningThread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(syscall(SYS_gettid)));
+  CriticalSection->OwningThread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(CurrentTid()));
   return STATUS_SUCCESS;
 }
 
