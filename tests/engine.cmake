@@ -51,12 +51,16 @@ endif()
 # Whole runs of the scanner with the default library.
 find_package(Python3 COMPONENTS Interpreter)
 if(TARGET tarnwell AND TARGET tw_engine32 AND TARGET tw_base_library AND TARGET tw_samples AND Python3_FOUND)
-  foreach(group InfectedStick BackupStore TempFolder)
+  set(tw_engine_e2e_testlib "")
+  if(tw_engine_lib_ready)
+    set(tw_engine_e2e_testlib ${TW_ENGINE_TESTLIB})
+  endif()
+  foreach(group InfectedStick BackupStore TempFolder LongLog TestLibrary)
     add_test(NAME engine_e2e_${group}
       COMMAND ${Python3_EXECUTABLE} -m unittest -v test_engine_e2e.${group}
       WORKING_DIRECTORY ${TW_ENGINE_TESTS})
     set_tests_properties(engine_e2e_${group} PROPERTIES TIMEOUT 600 ENVIRONMENT
-      "TW_TARNWELL=$<TARGET_FILE:tarnwell>;TW_TARNWELLUSB=${CMAKE_BINARY_DIR}/bin/tarnwellUSB;TW_BASE_LIBRARY=${TW_BASE_LIBRARY_DIR};TW_SAMPLES=${TW_SAMPLES_DIR};PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1:handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0")
+      "TW_TARNWELL=$<TARGET_FILE:tarnwell>;TW_TARNWELLUSB=${CMAKE_BINARY_DIR}/bin/tarnwellUSB;TW_BASE_LIBRARY=${TW_BASE_LIBRARY_DIR};TW_SAMPLES=${TW_SAMPLES_DIR};TW_TEST_LIBRARY=${tw_engine_e2e_testlib};TW_SANITIZED=${TARNWELL_SANITIZE};PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1:handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0")
   endforeach()
 endif()
 

@@ -272,6 +272,16 @@ TEST_F(EngineTest, AFailedRepairIsCleanFailedAndKeepsItsBackup) {
   // The same file from the same path again: the same record, kept once.
   EXPECT_EQ(Scan("C:\\p\\nofix.exe"), (uint32_t)kResultCleanFailed);
   EXPECT_EQ(Records().size(), 1u);
+  // The user sees the failure in the log too.
+  DestroyEngine(engine);
+  engine = nullptr;
+  std::vector<uint8_t> log = ReadHost(root / "c" / "tarnwell.log");
+  std::string text(log.begin(), log.end());
+  std::string line = "\r\nC:\\p\\nofix.exe   Test.NoFix, cleaned failed\r\n";
+  size_t first = text.find(line);
+  ASSERT_NE(first, std::string::npos) << text;
+  EXPECT_EQ(text.compare(first + line.size(), line.size() - 2, line.substr(2)), 0);
+  EXPECT_NE(text.find("2 viruses found.\r\n0 viruses deleted.\r\n0 viruses cleaned.\r\n"), std::string::npos);
 }
 
 TEST_F(EngineTest, ARepairThatKeepsAnsweringRepairedEndsAsCleanFailed) {

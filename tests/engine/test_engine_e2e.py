@@ -20,6 +20,8 @@ TARNWELL = os.environ.get("TW_TARNWELL", "")
 LIBRARY = os.environ.get("TW_BASE_LIBRARY", "")
 SAMPLES = os.environ.get("TW_SAMPLES", "")
 MANAGER = os.environ.get("TW_TARNWELLUSB", "")
+TEST_LIBRARY = os.environ.get("TW_TEST_LIBRARY", "")
+SANITIZED = os.environ.get("TW_SANITIZED", "") in ("1", "ON", "TRUE")
 
 WORM_DIR = "F:\\RECYCLER\\S-1-5-21-1004336348-1177238915-682003330-512"
 FALLBACK_KEY = 0xA7
@@ -63,15 +65,16 @@ class Base(unittest.TestCase):
             if not need or not os.path.exists(need):
                 self.skipTest("scanner, library or samples not built")
 
-    def machine(self, key="U", free=None, temp=True, **kw):
+    def machine(self, key="U", free=None, temp=True, library=None, **kw):
         m = Machine(keyboard=[{"at": 0.5, "key": key}], lib_target="C:\\Lib", **kw)
         self.addCleanup(m.cleanup)
         m.dir("C:\\WINDOWS\\Temp")
         m.dir("C:\\Documents and Settings\\Administrator\\My Documents")
         lib = m.dir("C:\\Lib")
-        for name in os.listdir(LIBRARY):
+        library = library or LIBRARY
+        for name in os.listdir(library):
             if name.endswith(".dat"):
-                shutil.copyfile(os.path.join(LIBRARY, name), os.path.join(lib, name))
+                shutil.copyfile(os.path.join(library, name), os.path.join(lib, name))
         m.free = free
         m.temp = temp
         return m
@@ -303,6 +306,85 @@ class TempFolder(Base):
         self.assertTrue(os.path.exists(m.host("C:\\g\\eicar_com.zip")))
         self.assertFalse(os.path.exists(m.host("C:\\g\\eicar.com")))
         self.assertIn("0 files unpack.\n", s.summary)
+
+
+class LongLog(Base):
+    def test_a_log_past_64_kib_is_the_header_every_line_and_the_summary(self):
+        # 320 EICAR copies with paths of about 200 characters: the lines pass
+        # 64 KiB, so the log is written in a first part and appended at the
+        # end; the whole file must still be one header, every line once, in
+        # scan order, and one summary. The log of an earlier run is replaced.
+        m = self.machine(key="C", clock="2026-12-07T10:59:50")
+        folder = "C:\\" + "\\".join(["long folder name %02d" % i + "x" * 20 for i in range(5)])
+        paths = [folder + "\\copy%04d.com" % i for i in range(320)]
+        for p in paths:
+            m.file(p, sample("eicar.com"))
+        m.file("C:\\tarnwell.log", b"the log of an earlier run\r\n" * 5000)
+        r, s = self.run_machine(m, timeout=600)
+        log = self.read_log(m)
+        head = re.match(rb"Tarnwell v1\.0\r\n\r\nCopyright \(C\) 2026 Corvane Scan Labs\r\n"
+                        rb"http://www\.corvane\.example/\r\n\r\n\[Start time\]: "
+                        rb"2026-12-07 \d\d:\d\d:\d\d\r\n\r\n", log)
+        self.assertIsNotNone(head, log[:200])
+        order = [f.rstrip() for f, rest in s.chunks() if rest]
+        by_field = {field(p).rstrip(): p for p in paths}
+        self.assertEqual(len(paths), len(order))
+        lines = b"".join((by_field[f] + "   EICAR-Test-File, delete\r\n").encode() for f in order)
+        self.assertGreater(len(head.group(0)) + len(lines), 65536)
+        body = log[head.end():]
+        self.assertEqual(lines, body[:len(lines)])
+        scanned = len(s.chunks())
+        expect = ("\r\n\r\n--------  --------  --------  \r\n%d files scaned.\r\n320 viruses found.\r\n"
+                  "320 viruses deleted.\r\n0 viruses cleaned.\r\n0 files unpack.\r\n"
+                  "0 files unzip form 0 compressed files.\r\n\r\nScan time: " % scanned).encode()
+        self.assertEqual(expect, body[len(lines):len(lines) + len(expect)])
+        self.assertRegex(body[len(lines) + len(expect):].decode(), r"^00:00:\d\d\r\n$")
+        self.assertEqual(320, len(records(m)))
+
+
+class TestLibrary(Base):
+    """Runs with the test library: the default routines plus one that faults
+    and one whose repair declines."""
+
+    def setUp(self):
+        super().setUp()
+        if not TEST_LIBRARY or not os.path.isdir(TEST_LIBRARY):
+            self.skipTest("test library not built")
+
+    def test_failed_repair_and_faulting_routine(self):
+        m = self.machine(key="C", library=TEST_LIBRARY, clock="2026-12-07T10:59:50")
+        nofix = b"NO-FIX!! and the rest of an infected program" + bytes(range(200))
+        m.file("C:\\f\\nofix.exe", nofix)
+        m.file("C:\\f\\eicar.com", sample("eicar.com"))
+        faulting = not SANITIZED  # the guard's recovery is checked in the plain build
+        if faulting:
+            m.file("C:\\f\\bad.bin", b"FAULT-ME: this file makes a routine fault")
+            m.file("C:\\f\\zz.com", sample("eicar.com"))
+        r, s = self.run_machine(m)
+        verdicts = {f.rstrip(): rest for f, rest in s.chunks() if rest}
+        expected = {"C:\\f\\nofix.exe": "Test.NoFix, cleaned failed\n",
+                    "C:\\f\\eicar.com": "EICAR-Test-File, delete\n"}
+        if faulting:
+            expected["C:\\f\\zz.com"] = "EICAR-Test-File, delete\n"
+        self.assertEqual({field(p).rstrip(): v for p, v in expected.items()}, verdicts)
+        scanned = len(s.chunks())
+        found = 3 if faulting else 2
+        self.assertEqual(summary(scanned=scanned, found=found, deleted=found - 1), s.summary)
+        # The failed repair leaves the file as the routines left it (here
+        # untouched) and keeps its backup.
+        with open(m.host("C:\\f\\nofix.exe"), "rb") as f:
+            self.assertEqual(nofix, f.read())
+        by_origin = {origin(data): (name, data) for name, data in records(m).items()}
+        name, rec = by_origin["C:\\f\\nofix.exe&Test.NoFix\r\n"]
+        self.check_record(name, rec, nofix, "C:\\f\\nofix.exe", "Test.NoFix", m)
+        self.assertEqual(found, len(by_origin))
+        if faulting:
+            self.assertTrue(os.path.exists(m.host("C:\\f\\bad.bin")))
+            self.assertFalse(os.path.exists(m.host("C:\\f\\zz.com")))
+        log = self.read_log(m)
+        self.assertIn(b"\r\nC:\\f\\nofix.exe   Test.NoFix, cleaned failed\r\n", log)
+        self.assertIn(b"C:\\f\\eicar.com   EICAR-Test-File, delete\r\n", log)
+        self.assertNotIn(b"bad.bin", log)
 
 
 if __name__ == "__main__":
