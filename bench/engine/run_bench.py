@@ -70,18 +70,34 @@ def tree_files(tree):
 
 def make_signatures(rng, tree_paths, count):
     """Checksum records on the HEAD unit at a few hundred distinct offsets, as
-    real signature sets put them at header fields; a handful taken from the
-    tree's own files so that both scanners find something."""
+    real signature sets put them at header fields; ten taken from the tree's
+    own files so that both scanners find something. Those ten are 32 bytes
+    that no other file of the tree has at that offset: header bytes shared by
+    every ELF file would make half the tree "infected" and measure backups
+    and deletions instead of scanning."""
     offsets = sorted(rng.sample(range(0, HEAD_BYTES - 64, 16), 256))
-    sigs = []
-    sources = rng.sample(tree_paths, 10)
-    for path in sources:
+    candidates = (64, 512, 1024, 2048, 3072, 4096, 6144, HEAD_BYTES - 48)
+    seen = {off: {} for off in candidates}
+    heads = {}
+    for path in tree_paths:
         with open(path, "rb") as f:
             head = f.read(HEAD_BYTES)
-        if len(head) < 128:
-            continue
-        off = 64 if len(head) >= 64 + 32 else 0
-        sigs.append((off, head[off:off + 32]))
+        heads[path] = head
+        for off in candidates:
+            piece = head[off:off + 32]
+            if len(piece) == 32:
+                seen[off][piece] = seen[off].get(piece, 0) + 1
+    sigs, sources = [], []
+    for path in rng.sample(tree_paths, len(tree_paths)):
+        head = heads[path]
+        for off in candidates:
+            piece = head[off:off + 32]
+            if len(piece) == 32 and seen[off][piece] == 1 and len(set(piece)) > 8:
+                sigs.append((off, piece))
+                sources.append(path)
+                break
+        if len(sigs) == 10:
+            break
     while len(sigs) < count:
         off = rng.choice(offsets)
         length = rng.randint(16, 48)

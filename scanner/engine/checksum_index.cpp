@@ -3,7 +3,6 @@
 
 #include <string.h>
 
-#include "common/crc32.h"
 
 namespace {
 
@@ -48,6 +47,25 @@ uint32_t FindGroup(const ChecksumIndex* index, uint32_t key) {
   }
   return lo;
 }
+
+// Byte-wise CRC-32 table for the short steps of MatchChecksumIndex, where a
+// call per group into the block CRC costs more than the bytes themselves.
+struct ByteTable {
+  uint32_t v[256];
+};
+
+constexpr ByteTable MakeByteTable() {
+  ByteTable t{};
+  for (uint32_t i = 0; i < 256; i++) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    t.v[i] = c;
+  }
+  return t;
+}
+
+constexpr ByteTable kByteTable = MakeByteTable();
+static_assert(kByteTable.v[1] == 0x77073096u, "CRC-32 table");
 
 uint32_t SlotHash(uint32_t group, uint32_t crc) {
   uint32_t h = crc ^ (group * 0x9E3779B9u);
@@ -134,7 +152,8 @@ uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const 
   if (!index->slots) return best;
   uint32_t g = index->typeStart[unitType];
   uint32_t end = index->typeStart[unitType + 1];
-  uint32_t runOffset = 0xFFFFFFFFu, runLength = 0, runCrc = 0;
+  const uint32_t* table = kByteTable.v;
+  uint32_t runOffset = 0xFFFFFFFFu, runLength = 0, state = 0xFFFFFFFFu;
   for (; g < end; g++) {
     uint32_t key = index->groupKeys[g];
     uint32_t offset = (key >> 8) & 0xFFFF;
@@ -144,10 +163,13 @@ uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const 
     if (offset != runOffset) {
       runOffset = offset;
       runLength = 0;
-      runCrc = 0;
+      state = 0xFFFFFFFFu;
     }
-    runCrc = Crc32Update(runCrc, window + offset + runLength, length - runLength);
+    const uint8_t* p = window + offset + runLength;
+    for (const uint8_t* stop = window + offset + length; p < stop; p++)
+      state = table[(state ^ *p) & 0xFF] ^ (state >> 8);
     runLength = length;
+    uint32_t runCrc = ~state;
     uint32_t group = g + 1;
     uint32_t h = SlotHash(group, runCrc);
     uint32_t bit = (h >> 7) & index->filterMask;
