@@ -14,8 +14,7 @@ VirusLibrary* Library() {
   RuntimeContext* ctx = libfuzz::Context();
   static VirusLibrary* lib = nullptr;
   if (lib == nullptr) {
-    lib = CreateLibrary(ctx);
-    libfuzz::Check(lib != nullptr);
+    lib = libfuzz::NewLibrary();
     lib->code = (uint8_t*)VmAlloc(ctx, nullptr, kArea, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
     libfuzz::Check(lib->code != nullptr);
   }

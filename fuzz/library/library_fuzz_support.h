@@ -12,10 +12,8 @@
 #include "scanner/library/library_internal.h"
 
 // LeakSanitizer cannot stop the world under qemu-i386 and would hang at exit.
-// Header totals may ask for areas of tens of MiB: under qemu-i386 the
-// default quarantine of freed blocks soon fills the 32-bit address space
-// (and ASan then fails its own checks), so it is kept small; an allocation
-// that cannot be had answers null, as the loader expects of its heap.
+// Freed blocks go straight back (no quarantine) and an allocation that
+// cannot be had answers null, as the loader expects of its heap.
 extern "C" const char* __asan_default_options() {
   return "detect_leaks=0:quarantine_size_mb=0:allocator_may_return_null=1";
 }
@@ -35,20 +33,34 @@ TW_HARNESS inline void Check(bool ok) {
   if (!ok) __builtin_trap();
 }
 
-// A runtime context whose heap holds at most 96 MiB at a time, like a small
-// machine: header totals that ask for more get null blocks (which the loader
-// must handle), and 32-bit ASan under qemu-i386 is spared mappings of
-// hundreds of MiB, which it does not survive.
+// A runtime context whose heap holds at most 192 KiB at a time, like a very
+// small machine: header totals that ask for more get null blocks, which the
+// loader must handle. (32-bit ASan maps every block above 128 KiB on its
+// own, and under qemu-i386 each such mapping lands below the last one: after
+// some thousands of them ASan fails its own address checks. The seeds need
+// about 150 KiB; the unit tests cover large areas.)
 inline RuntimeContext* Context() {
   static RuntimeContext ctx;
   static bool ready = [] {
     RuntimeInit(&ctx);
     RtlDestroyHeap(ctx.heap);
-    ctx.heap = RtlCreateHeap(0, nullptr, 1u << 20, 0x1000, nullptr, nullptr);
+    ctx.heap = RtlCreateHeap(0, nullptr, 192u << 10, 0x1000, nullptr, nullptr);
     return ctx.heap != nullptr;
   }();
   Check(ready);
   return &ctx;
+}
+
+// The library object itself (some 150 KiB of tables) comes from a heap
+// without a limit; everything the loader allocates, from the small one.
+inline VirusLibrary* NewLibrary() {
+  static RuntimeContext big;
+  RuntimeInit(&big);
+  VirusLibrary* lib = CreateLibrary(&big);
+  Check(lib != nullptr);
+  lib->ctx = Context();
+  RoutineHeapInit(&lib->heap, lib->ctx);
+  return lib;
 }
 
 // The input split into at most `maxFiles` file buffers (each its size plus

@@ -5,8 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RuntimeContext* ctx = libfuzz::Context();
-  static VirusLibrary* lib = CreateLibrary(ctx);
-  libfuzz::Check(lib != nullptr);
+  static VirusLibrary* lib = libfuzz::NewLibrary();
   FileBuffer files[libfmt::kMaxFiles];
   libfuzz::SplitFiles(ctx, data, size, 4, files);
   ResetLibrary(lib);

@@ -264,9 +264,11 @@ bool AllocArea(RuntimeContext* ctx, Area* a, uint64_t capacity) {
 void BuildBaseTables(VirusLibrary* lib, FileBuffer* files) {
   uint64_t totals[kTotalCount] = {0};
   uint64_t decodeNeed = 0;
+  uint32_t baseFiles = 0;
   for (uint32_t i = 0; i < kMaxFiles; ++i) {
     const FileBuffer& f = files[i];
     if (f.data == nullptr || Field(f, kKind) != kFileKindBase) continue;
+    ++baseFiles;
     for (uint32_t t = 0; t < kTotalCount; ++t) totals[t] += Field(f, kFirstTotal + 4 * t);
     for (uint32_t k = 0; k < kSectionCount; ++k) {
       SectionEntry d = DirectoryEntry(f, k);
@@ -297,9 +299,12 @@ void BuildBaseTables(VirusLibrary* lib, FileBuffer* files) {
             AllocArea(lib->ctx, &lib->packer, total(kPackerBytes));
   for (int k = 0; k < 3 && ok; ++k) ok = AllocArea(lib->ctx, &b.names[k], names[k] + kSlack);
   // Packed names: the texts' own streams, or texts packed anew (at most
-  // 9/8 of the text plus a little per section).
-  for (int k = 0; k < 3 && ok; ++k)
-    ok = AllocArea(lib->ctx, &b.packed[k], names[k] + names[k] / 8 + 16 * kMaxFiles + kSlack);
+  // 9/8 of the text plus 16 bytes per section, one section of each kind per
+  // file), for texts as long as their area lets them be.
+  for (int k = 0; k < 3 && ok; ++k) {
+    uint64_t text = names[k] + kSlack;
+    ok = AllocArea(lib->ctx, &b.packed[k], text + text / 8 + 16 * (uint64_t)baseFiles + 16);
+  }
   b.routineCapacity = (uint32_t)routineNames + kSlack;
   b.routineText = ok ? (uint8_t*)MemAlloc(lib->ctx, b.routineCapacity) : nullptr;
   b.decodeCapacity = (uint32_t)decodeNeed + kSlack;
