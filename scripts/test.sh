@@ -32,12 +32,18 @@ for f in build-fuzz/fuzz/*; do
   echo "-- $name"
   # 32-bit fuzzers run under qemu-i386, where LeakSanitizer cannot stop the
   # world (qemu refuses its clone flags) and would spin at exit.
+  # They cannot list folders there either, so their seeds go by name.
   options=${ASAN_OPTIONS:-}
+  inputs=("$corpus")
   if [ "$(od -An -tx1 -j4 -N1 "$f" | tr -d ' ')" = 01 ]; then
     options=detect_leaks=0${options:+:$options}
+    list=$( [ -d "$seeds" ] && find "$seeds" -type f | paste -sd, - )
+    [ -n "$list" ] && inputs+=("-seed_inputs=$list")
+  elif [ -d "$seeds" ]; then
+    inputs+=("$seeds")
   fi
   ASAN_OPTIONS=$options timeout -s KILL $((FUZZ_SECONDS * 4 + 120)) \
     "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-    "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) 2>&1 | tail -n 3
+    "${inputs[@]}" 2>&1 | tail -n 3
 done
 echo "== all tests passed"
