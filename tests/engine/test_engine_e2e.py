@@ -66,7 +66,10 @@ class Base(unittest.TestCase):
                 self.skipTest("scanner, library or samples not built")
 
     def machine(self, key="U", free=None, temp=True, library=None, **kw):
-        m = Machine(keyboard=[{"at": 0.5, "key": key}], lib_target="C:\\Lib", **kw)
+        # The key comes well into the countdown: one that reaches the
+        # keyboard before the prompt's first read makes the prompt give up,
+        # and a loaded machine can take that long to start the scanner.
+        m = Machine(keyboard=[{"at": 12.0, "key": key}], lib_target="C:\\Lib", **kw)
         self.addCleanup(m.cleanup)
         m.dir("C:\\WINDOWS\\Temp")
         m.dir("C:\\Documents and Settings\\Administrator\\My Documents")

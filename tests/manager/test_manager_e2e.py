@@ -150,7 +150,7 @@ class ManagerAndScanner(unittest.TestCase):
         import json
         with open(self.json) as f:
             desc = json.load(f)
-        desc["keyboard"] = [{"at": 0.5, "key": "U"}]
+        desc["keyboard"] = [{"at": 3.0, "key": "U"}]
         with open(self.json, "w") as f:
             json.dump(desc, f)
         b = self.boot()
@@ -175,7 +175,7 @@ class ManagerAndScanner(unittest.TestCase):
         import json
         with open(self.json) as f:
             desc = json.load(f)
-        desc["keyboard"] = [{"at": 0.5, "key": "U"}]
+        desc["keyboard"] = [{"at": 3.0, "key": "U"}]
         with open(self.json, "w") as f:
             json.dump(desc, f)
         b = self.boot()
