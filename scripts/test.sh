@@ -24,7 +24,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DTARNWELL_FUZZ=ON -DTARNWELL_GUI=OFF >/dev/null
 cmake --build build-fuzz -j "$JOBS" --target fuzzers
 for f in build-fuzz/fuzz/*; do
-  [ -x "$f" ] || continue
+  [ -f "$f" ] && [ -x "$f" ] || continue
   name=$(basename "$f")
   corpus=build-fuzz/corpus/$name
   mkdir -p "$corpus"
