@@ -31,12 +31,13 @@ for f in build-fuzz/fuzz/*; do
   seeds=fuzz/seeds/$name
   echo "-- $name"
   # 32-bit fuzzers run under qemu-i386, where LeakSanitizer cannot stop the
-  # world (qemu refuses its clone flags) and would spin at exit.
+  # world (qemu refuses its clone flags) and would spin at exit, and a large
+  # allocator quarantine exhausts the sanitizer's address space.
   # They cannot list folders there either, so their seeds go by name.
   options=${ASAN_OPTIONS:-}
   inputs=("$corpus")
   if [ "$(od -An -tx1 -j4 -N1 "$f" | tr -d ' ')" = 01 ]; then
-    options=detect_leaks=0${options:+:$options}
+    options=detect_leaks=0:quarantine_size_mb=8${options:+:$options}
     list=$( [ -d "$seeds" ] && find "$seeds" -type f | paste -sd, - )
     [ -n "$list" ] && inputs+=("-seed_inputs=$list")
   elif [ -d "$seeds" ]; then
