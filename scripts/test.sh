@@ -38,8 +38,10 @@ for f in build-fuzz/fuzz/*; do
   inputs=("$corpus")
   if [ "$(od -An -tx1 -j4 -N1 "$f" | tr -d ' ')" = 01 ]; then
     options=detect_leaks=0:quarantine_size_mb=8${options:+:$options}
-    list=$( [ -d "$seeds" ] && find "$seeds" -type f | paste -sd, - )
-    [ -n "$list" ] && inputs+=("-seed_inputs=$list")
+    if [ -d "$seeds" ]; then
+      list=$(find "$seeds" -type f | paste -sd, -)
+      if [ -n "$list" ]; then inputs+=("-seed_inputs=$list"); fi
+    fi
   elif [ -d "$seeds" ]; then
     inputs+=("$seeds")
   fi
