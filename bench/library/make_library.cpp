@@ -16,13 +16,19 @@
 #include "common/userlib.h"
 #include "scanner/codec/codec.h"
 #include "scanner/library/format.h"
+#include "tests/library/library_builders.h"
 #include "tools/tarnlib/base_writer.h"
 #include "tools/tarnlib/crc_forge.h"
 #include "tools/tarnlib/section_pack.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using libtest::Bytes;
+using libtest::CoffReloc;
+using libtest::CoffSymbolDesc;
+using libtest::EntryNameOf;
+using libtest::Put16;
+using libtest::Put32;
 
 const uint32_t kFiles = 150;
 const uint32_t kChecksumRecords = 200000;
@@ -42,83 +48,24 @@ uint32_t Next() {
 }
 uint32_t Below(uint32_t n) { return Next() % n; }
 
-void Put16(Bytes& b, uint16_t v) {
-  b.push_back((uint8_t)v);
-  b.push_back((uint8_t)(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back((uint8_t)(v >> (8 * i)));
-}
-void Set32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
-}
-
 // First and last+1 item of file f when n items are spread over the files.
 uint32_t Share(uint32_t n, uint32_t f) { return (uint32_t)((uint64_t)n * f / kFiles); }
 
-struct Sym {
-  std::string name;
-  uint32_t value;
-  int16_t section;
-  uint16_t type;
-  uint8_t storageClass;
-};
-struct Reloc {
-  uint32_t offset, symbol;
-  uint16_t type;
-};
-
-// A 32-bit COFF object: .text (with relocations) and .data.
-Bytes Coff(const Bytes& text, const std::vector<Reloc>& relocs, const Bytes& data, const std::vector<Sym>& syms) {
-  Bytes out;
-  Put16(out, libfmt::kMachineI386);
-  Put16(out, 2);
-  Put32(out, 0);
-  size_t symAt = out.size();
-  Put32(out, 0);
-  Put32(out, (uint32_t)syms.size());
-  Put16(out, 0);
-  Put16(out, 0);
-  size_t headers = out.size();
-  out.resize(headers + 80, 0);
-  memcpy(&out[headers], ".text", 5);
-  memcpy(&out[headers + 40], ".data", 5);
-  Set32(out, headers + 16, (uint32_t)text.size());
-  Set32(out, headers + 20, (uint32_t)out.size());
-  out.insert(out.end(), text.begin(), text.end());
-  Set32(out, headers + 24, (uint32_t)out.size());
-  for (const Reloc& r : relocs) {
-    Put32(out, r.offset);
-    Put32(out, r.symbol);
-    Put16(out, r.type);
-  }
-  out[headers + 32] = (uint8_t)relocs.size();
-  Set32(out, headers + 36, 0x60500020);
-  Set32(out, headers + 40 + 16, (uint32_t)data.size());
-  Set32(out, headers + 40 + 20, (uint32_t)out.size());
-  out.insert(out.end(), data.begin(), data.end());
-  Set32(out, headers + 40 + 36, 0xC0300040);
-  Set32(out, symAt, (uint32_t)out.size());
-  Bytes strings = {0, 0, 0, 0};
-  for (const Sym& s : syms) {
-    Bytes rec(18, 0);
-    if (s.name.size() <= 8) {
-      memcpy(rec.data(), s.name.data(), s.name.size());
-    } else {
-      Set32(rec, 4, (uint32_t)strings.size());
-      strings.insert(strings.end(), s.name.begin(), s.name.end());
-      strings.push_back(0);
-    }
-    Set32(rec, 8, s.value);
-    rec[12] = (uint8_t)s.section;
-    rec[13] = (uint8_t)((uint16_t)s.section >> 8);
-    rec[14] = (uint8_t)s.type;
-    rec[16] = s.storageClass;
-    out.insert(out.end(), rec.begin(), rec.end());
-  }
-  Set32(strings, 0, (uint32_t)strings.size());
-  out.insert(out.end(), strings.begin(), strings.end());
-  return out;
+// A 32-bit COFF object: .text (with relocations) and .data, through the
+// library tests' object builder.
+Bytes Coff(const Bytes& text, const std::vector<CoffReloc>& relocs, const Bytes& data,
+           const std::vector<CoffSymbolDesc>& syms) {
+  libtest::CoffDesc d;
+  d.machine = libfmt::kMachineI386;
+  d.sections.resize(2);
+  d.sections[0].data = text;
+  d.sections[0].relocs = relocs;
+  d.sections[0].characteristics = 0x60500020;
+  d.sections[1].name = ".data";
+  d.sections[1].data = data;
+  d.sections[1].characteristics = 0xC0300040;
+  d.symbols = syms;
+  return libtest::BuildCoff(d);
 }
 
 std::string HelperName(uint32_t h) { return "?Helper" + std::to_string(h) + "@@YGIXZ"; }
@@ -132,13 +79,6 @@ Bytes HelperObject(uint32_t h) {
               {{".text", 0, 1, 0, 3}, {".data", 0, 2, 0, 3}, {HelperName(h), 0, 1, 0x20, 2}});
 }
 
-std::string EntryName(const std::string& prefix, bool repair) {
-  std::string text = prefix + (repair ? libfmt::kRepairSuffix : libfmt::kCheckSuffix);
-  char buf[16];
-  snprintf(buf, sizeof buf, ".%08x", Crc32(text.data(), (uint32_t)text.size()));
-  return buf;
-}
-
 // A routine: check entry calls a helper and reads its .data word; repair
 // entry calls the host service TwNop and answers 8.
 Bytes RoutineObject(const std::string& prefix, uint32_t helper, const std::string& nop) {
@@ -148,27 +88,18 @@ Bytes RoutineObject(const std::string& prefix, uint32_t helper, const std::strin
                 0xC2, 0x08, 0x00,            // ret 8
                 0xE8, 0, 0, 0, 0,            // call TwNop (REL32)
                 0xB8, 8, 0, 0, 0, 0xC2, 0x08, 0x00};
-  std::vector<Sym> syms = {{".text", 0, 1, 0, 3},
-                           {".data", 0, 2, 0, 3},
-                           {EntryName(prefix, false), 0, 1, 0x20, 2},
-                           {EntryName(prefix, true), 18, 1, 0x20, 2},
-                           {HelperName(helper), 0, 0, 0x20, 2},
-                           {nop, 0, 0, 0x20, 2}};
+  std::vector<CoffSymbolDesc> syms = {{".text", 0, 1, 0, 3},
+                                      {".data", 0, 2, 0, 3},
+                                      {EntryNameOf(prefix, false), 0, 1, 0x20, 2},
+                                      {EntryNameOf(prefix, true), 18, 1, 0x20, 2},
+                                      {HelperName(helper), 0, 0, 0x20, 2},
+                                      {nop, 0, 0, 0x20, 2}};
   return Coff(text, {{1, 4, 20}, {6, 1, 6}, {19, 5, 20}}, Bytes(16, 0x11), syms);
 }
 
 std::string VirusName(const char* family, uint32_t i) {
   static const char* const kKinds[] = {"Win32.Virus", "Trojan.Agent", "Worm.AutoRun", "Backdoor.Bot", "Packed.Gen"};
   return std::string(kKinds[i % 5]) + "." + family + "." + std::to_string(i) + (i % 3 ? ".a" : ".b");
-}
-
-Bytes PackText(const std::string& text) {
-  static const CodecAllocator heap = {[](void*, uint32_t n) { return malloc(n); }, [](void*, void* p) { free(p); },
-                                      nullptr};
-  Bytes out(text.size() + text.size() / 8 + 16);
-  uint32_t n = LzssEncode(&heap, (const uint8_t*)text.data(), (uint32_t)text.size(), out.data(), (uint32_t)out.size());
-  out.resize(n);
-  return out;
 }
 
 void MultiRecord(Bytes& t, uint32_t checks, uint32_t routine) {
@@ -199,7 +130,7 @@ int main(int argc, char** argv) {
   std::string dir = argv[1];
   BasePackers packers;
   packers.packSection = [](const Bytes& d) { return PackSection(d.data(), d.size()); };
-  packers.packText = PackText;
+  packers.packText = libtest::PackLzss;
   const std::string nop = ForgeName("_TwNop@4", libfmt::kHostServiceKeys[8]);
   uint32_t routine = 0, packerRoutine = 0;
   for (uint32_t f = 0; f < kFiles; ++f) {

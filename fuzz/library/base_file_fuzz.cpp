@@ -4,15 +4,8 @@
 #include "fuzz/library/library_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  RuntimeContext* ctx = libfuzz::Context();
-  static VirusLibrary* lib = libfuzz::NewLibrary();
-  FileBuffer files[libfmt::kMaxFiles];
-  libfuzz::SplitFiles(ctx, data, size, 4, files);
-  ResetLibrary(lib);
-  RegisterHostServices(lib);
-  BuildBaseTables(lib, files);
-  libfuzz::FreeFiles(ctx, files);
-  libfuzz::CheckLibrary(lib);
-  ResetLibrary(lib);
-  return 0;
+  return libfuzz::RunPass(data, size, [](VirusLibrary* lib, FileBuffer* files) {
+    RegisterHostServices(lib);
+    BuildBaseTables(lib, files);
+  });
 }

@@ -146,4 +146,20 @@ TW_HARNESS inline void CheckLibrary(const VirusLibrary* lib) {
   }
 }
 
+// One input through one load pass: the input split into up to four files,
+// the library reset, `pass` over the files, the files freed, the invariants
+// checked, and the library reset again for the next input.
+inline int RunPass(const uint8_t* data, size_t size, void (*pass)(VirusLibrary* lib, FileBuffer* files)) {
+  RuntimeContext* ctx = Context();
+  static VirusLibrary* lib = NewLibrary();
+  FileBuffer files[libfmt::kMaxFiles];
+  SplitFiles(ctx, data, size, 4, files);
+  ResetLibrary(lib);
+  pass(lib, files);
+  FreeFiles(ctx, files);
+  CheckLibrary(lib);
+  ResetLibrary(lib);
+  return 0;
+}
+
 }  // namespace libfuzz

@@ -1,6 +1,5 @@
 // Host services called from linked library code: forwarding to the runtime
 // and the engine, the routines' heap, and what happens with bad arguments.
-#include "platform/guard/guard.h"
 #include "scanner/library/cqel.h"
 #include "tests/library/fake_engine.h"
 #include "tests/library/library_test_support.h"
@@ -32,16 +31,6 @@ Bytes ServiceCall(uint32_t place, const std::vector<uint32_t>& args, const std::
   return BuildCoff(d);
 }
 
-struct CallArgs {
-  uint32_t entry;
-  void* obj;
-  uint32_t result;
-};
-void CallBody(void* p) {
-  CallArgs* a = (CallArgs*)p;
-  a->result = TwCallRoutine(a->entry, a->obj);
-}
-
 class HostServices : public ::testing::Test {
  protected:
   // Loads one routine per call description; call i is slot i.
@@ -55,11 +44,9 @@ class HostServices : public ::testing::Test {
     lib = m.Load(0);
   }
   uint32_t Call(uint32_t slot, int* ok = nullptr) {
-    CallArgs a = {RoutineEntry(lib, slot, 0), q, 0xDEADBEEF};
-    EXPECT_NE(a.entry, 0u);
-    int r = TwGuardedRun(CallBody, &a);
-    if (ok) *ok = r;
-    return a.result;
+    uint32_t entry = RoutineEntry(lib, slot, 0);
+    EXPECT_NE(entry, 0u);
+    return GuardedCall(entry, q, ok);
   }
   uint32_t Addr(const void* p) { return (uint32_t)(uintptr_t)p; }
   void SetUp() override { q = (CQEL*)calloc(1, sizeof(CQEL)); }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "common/md5.h"
+#include "platform/guard/guard.h"
 #include "tests/library/fake_engine.h"
 
 namespace libtest {
@@ -104,6 +105,28 @@ std::vector<Bytes> MultiRecords(const uint8_t* table, uint32_t count) {
     pos += size;
   }
   return out;
+}
+
+namespace {
+
+struct CallArgs {
+  uint32_t entry;
+  void* obj;
+  uint32_t result;
+};
+
+void CallBody(void* p) {
+  CallArgs* a = (CallArgs*)p;
+  a->result = TwCallRoutine(a->entry, a->obj);
+}
+
+}  // namespace
+
+uint32_t GuardedCall(uint32_t entry, void* obj, int* ok, uint32_t noAnswer) {
+  CallArgs a = {entry, obj, noAnswer};
+  int r = TwGuardedRun(CallBody, &a);
+  if (ok != nullptr) *ok = r;
+  return a.result;
 }
 
 }  // namespace libtest

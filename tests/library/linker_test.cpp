@@ -1,6 +1,5 @@
 // The object linker: routine slots, relocations, binding by name key, cut
 // names, special entries, and calls of the linked code.
-#include "platform/guard/guard.h"
 #include "scanner/library/cqel.h"
 #include "tests/library/fake_engine.h"
 #include "tests/library/library_test_support.h"
@@ -10,24 +9,10 @@ namespace {
 
 using namespace libfmt;
 
-struct CallArgs {
-  uint32_t entry;
-  void* obj;
-  uint32_t result;
-};
-
-void CallBody(void* p) {
-  CallArgs* a = (CallArgs*)p;
-  a->result = TwCallRoutine(a->entry, a->obj);
-}
-
 // Calls an entry with a zeroed CQEL object; ok = 0 when it faulted.
 uint32_t CallEntry(uint32_t entry, int* ok = nullptr, CQEL* q = nullptr) {
   static CQEL* object = (CQEL*)calloc(1, sizeof(CQEL));
-  CallArgs a = {entry, q ? q : object, 0xDEADBEEF};
-  int r = TwGuardedRun(CallBody, &a);
-  if (ok != nullptr) *ok = r;
-  return a.result;
+  return GuardedCall(entry, q ? q : object, ok);
 }
 
 uint32_t SlotAnswer(VirusLibrary* lib, uint32_t slot, int which) {

@@ -1,7 +1,6 @@
 // Library files are untrusted: damaged or crafted files lose the item that
 // does not fit (a section, an object, a relocation, a symbol, a user file)
 // and everything else still loads, without reads or writes out of bounds.
-#include "platform/guard/guard.h"
 #include "tests/library/library_test_support.h"
 
 namespace libtest {
@@ -38,20 +37,11 @@ BaseFileSpec Good(const std::string& name) {
   return f;
 }
 
-struct CallArgs {
-  uint32_t entry;
-  void* obj;
-  uint32_t result;
-};
-void CallBody(void* p) {
-  CallArgs* a = (CallArgs*)p;
-  a->result = TwCallRoutine(a->entry, a->obj);
-}
 uint32_t CallSlot(VirusLibrary* lib, uint32_t slot) {
   static void* q = calloc(1, 90680);
-  CallArgs a = {RoutineEntry(lib, slot, 0), q, 0};
-  if (a.entry == 0) return 0;
-  return TwGuardedRun(CallBody, &a) ? a.result : 0xFA17;
+  uint32_t entry = RoutineEntry(lib, slot, 0);
+  if (entry == 0) return 0;
+  return GuardedCall(entry, q, nullptr, 0xFA17);  // 0xFA17: the call faulted
 }
 
 TEST(Malformed, TotalsSmallerThanTheDataLoseOnlyWhatDoesNotFit) {

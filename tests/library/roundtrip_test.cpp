@@ -13,16 +13,6 @@ namespace {
 
 using namespace libfmt;
 
-struct CallArgs {
-  uint32_t entry;
-  void* obj;
-  uint32_t result;
-};
-void CallBody(void* p) {
-  CallArgs* a = (CallArgs*)p;
-  a->result = TwCallRoutine(a->entry, a->obj);
-}
-
 class RoundTrip : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -43,11 +33,8 @@ class RoundTrip : public ::testing::Test {
   }
   void TearDown() override { free(q); }
   uint32_t Call(uint32_t entry, int* ok = nullptr) {
-    CallArgs a = {entry, q, 0xDEADBEEF};
     EXPECT_NE(entry, 0u);
-    int r = TwGuardedRun(CallBody, &a);
-    if (ok) *ok = r;
-    return a.result;
+    return GuardedCall(entry, q, ok);
   }
   uint32_t Routine(uint32_t slot, int which, int* ok = nullptr) { return Call(RoutineEntry(lib, slot, which), ok); }
 
