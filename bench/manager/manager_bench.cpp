@@ -15,6 +15,7 @@
 #include "manager/ops/blacklist.h"
 #include "manager/ops/folders.h"
 #include "manager/ops/quarantine_store.h"
+#include "platform/machine/machine.h"
 #include "tests/manager/machine_fixture.h"
 
 namespace {
@@ -122,8 +123,12 @@ int main() {
                       "Worm.Autorun.Bench", "2026-12-07", when, times, &length, d2);
     char name[kQuarantineRecordNameSize];
     QuarantineRecordName(d2, name);
-    m.Write(std::string("c/tarnwell.bak/") + "0123456789abcdef"[d2[0] >> 4] + "/" + name,
-            std::vector<uint8_t>(buffer.begin(), buffer.begin() + length));
+    std::string relative = std::string("c/tarnwell.bak/") + "0123456789abcdef"[d2[0] >> 4] + "/" + name;
+    m.Write(relative, std::vector<uint8_t>(buffer.begin(), buffer.begin() + length));
+    // As the scanner leaves them: hidden, with a creation time, so listing
+    // pays for both attributes the way it does on a real store.
+    tw::WriteDosAttributes(m.Host(relative), 0x2, false);
+    tw::WriteCreationTime(m.Host(relative), times[0]);
   }
   QuarantineStore store;
   double list = Best(5, [&] {

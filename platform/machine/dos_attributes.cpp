@@ -93,7 +93,8 @@ bool ReadStoredDosAttributes(const std::string& hostPath, uint32_t* attributes) 
   return n > 0 && ParseDosAttrib(buf, static_cast<size_t>(n), attributes);
 }
 
-void FillHostFileInfo(const std::string& hostPath, const struct stat& st, HostFileInfo* info) {
+void FillHostFileInfo(const std::string& hostPath, const struct stat& st, HostFileInfo* info,
+                      XattrHint* hint) {
   info->isDirectory = S_ISDIR(st.st_mode);
   info->size = info->isDirectory ? 0 : static_cast<uint64_t>(st.st_size);
   info->allocation = info->isDirectory ? 0 : static_cast<uint64_t>(st.st_blocks) * 512;
@@ -104,28 +105,35 @@ void FillHostFileInfo(const std::string& hostPath, const struct stat& st, HostFi
   info->fileId = st.st_ino;
   info->links = static_cast<uint32_t>(st.st_nlink);
 
-  // One listxattr tells whether either attribute exists; most files have
-  // neither, which saves two lookups per directory entry.
+  // Most host files carry neither attribute, and one listxattr says so; files
+  // we wrote carry both, and then asking for them directly is one call less.
+  // The hint only picks the cheaper way: both read the same values.
+  bool hasDos = true, hasCreation = true;
+  if (hint == nullptr || !hint->direct) {
+    char names[512];
+    ssize_t n = listxattr(hostPath.c_str(), names, sizeof names);
+    bool tooMany = n < 0 && errno == ERANGE;
+    hasDos = hasCreation = tooMany;
+    for (ssize_t i = 0; i < n;) {
+      const char* name = names + i;
+      size_t len = strnlen(name, static_cast<size_t>(n - i));
+      if (len == strlen(kDosAttribXattr) && memcmp(name, kDosAttribXattr, len) == 0) hasDos = true;
+      if (len == strlen(kCreationXattr) && memcmp(name, kCreationXattr, len) == 0) hasCreation = true;
+      i += static_cast<ssize_t>(len) + 1;
+    }
+  }
   bool haveStored = false;
   uint32_t stored = 0;
-  char names[512];
-  ssize_t n = listxattr(hostPath.c_str(), names, sizeof names);
-  bool tooMany = n < 0 && errno == ERANGE;
-  bool hasDos = tooMany, hasCreation = tooMany;
-  for (ssize_t i = 0; i < n;) {
-    const char* name = names + i;
-    size_t len = strnlen(name, static_cast<size_t>(n - i));
-    if (len == strlen(kDosAttribXattr) && memcmp(name, kDosAttribXattr, len) == 0) hasDos = true;
-    if (len == strlen(kCreationXattr) && memcmp(name, kCreationXattr, len) == 0) hasCreation = true;
-    i += static_cast<ssize_t>(len) + 1;
-  }
   if (hasDos) haveStored = ReadStoredDosAttributes(hostPath, &stored);
+  bool haveCreation = false;
   if (hasCreation) {
     char buf[32];
     ssize_t m = getxattr(hostPath.c_str(), kCreationXattr, buf, sizeof buf);
     int64_t v;
-    if (m > 0 && ParseCreation(buf, static_cast<size_t>(m), &v)) info->creationTime = v;
+    haveCreation = m > 0 && ParseCreation(buf, static_cast<size_t>(m), &v);
+    if (haveCreation) info->creationTime = v;
   }
+  if (hint != nullptr) hint->direct = haveStored && haveCreation;
   info->attributes = Reported(haveStored, stored, info->isDirectory);
 }
 

@@ -45,24 +45,41 @@ bool FindNoCase(const std::string& dir, const std::string& name, std::string* fo
   return any;
 }
 
-}  // namespace
-
-PathStatus ResolveOnDrive(const Machine& machine, int drive, const std::vector<std::string>& components,
-                          std::string* hostPath) {
+// The host path the names lead to when each exists exactly as given; checks
+// the drive and the names, touches nothing on the host.
+PathStatus ExactOnDrive(const Machine& machine, int drive, const std::vector<std::string>& components,
+                        std::string* hostPath) {
   if (drive < 0 || drive >= 26 || !machine.drives[drive].present) return PathStatus::NoSuchDrive;
   const Drive& d = machine.drives[drive];
   if (!d.hasMedium) return PathStatus::NoMedium;
   for (const std::string& c : components) {
     if (!ValidComponent(c)) return PathStatus::Invalid;
   }
-  std::string path = d.root;
+  *hostPath = d.root;
+  for (const std::string& c : components) *hostPath += "/" + c;
+  return PathStatus::Found;
+}
+
+}  // namespace
+
+bool ExactDrivePath(const Machine& machine, const std::string& drivePath, std::string* hostPath) {
+  int drive;
+  std::vector<std::string> components;
+  return SplitDrivePath(drivePath, &drive, &components) &&
+         ExactOnDrive(machine, drive, components, hostPath) == PathStatus::Found;
+}
+
+PathStatus ResolveOnDrive(const Machine& machine, int drive, const std::vector<std::string>& components,
+                          std::string* hostPath) {
+  std::string exact;
+  PathStatus status = ExactOnDrive(machine, drive, components, &exact);
+  if (status != PathStatus::Found) return status;
+  std::string path = machine.drives[drive].root;
   if (components.empty()) {
     *hostPath = path;
     return IsFolder(path) ? PathStatus::Found : PathStatus::PathNotFound;
   }
   // Fast path: the names exist exactly as given.
-  std::string exact = path;
-  for (const std::string& c : components) exact += "/" + c;
   struct stat st;
   if (lstat(exact.c_str(), &st) == 0) {
     *hostPath = exact;

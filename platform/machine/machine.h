@@ -169,6 +169,11 @@ PathStatus ResolveOnDrive(const Machine& machine, int drive, const std::vector<s
 // host. "." and ".." components are resolved first (never above the root).
 PathStatus ResolveDrivePath(const Machine& machine, const std::string& drivePath, std::string* hostPath);
 
+// The host path of a UTF-8 drive path whose names all exist exactly as given,
+// without looking at the host; false for a bad name or a drive without medium.
+// Callers that can try the host path directly save the case-insensitive lookup.
+bool ExactDrivePath(const Machine& machine, const std::string& drivePath, std::string* hostPath);
+
 // Splits a drive path into its letter index and components; false when it is
 // not of the form "X:" followed by nothing or a path.
 bool SplitDrivePath(const std::string& drivePath, int* drive, std::vector<std::string>* components);
@@ -221,8 +226,16 @@ struct HostFileInfo {
 // Returns 0 or the errno of the failed stat.
 int QueryHostFile(const std::string& hostPath, HostFileInfo* info);
 int QueryHostFd(int fd, HostFileInfo* info);
+// Carried from one entry of a folder to the next: entries of one folder mostly
+// come from one writer, so they tend to carry the same extended attributes.
+struct XattrHint {
+  bool direct = false;  // the last entry had both attributes: ask for them directly
+};
+
 // The same from a stat record already taken; xattrs read through `hostPath`.
-void FillHostFileInfo(const std::string& hostPath, const struct stat& st, HostFileInfo* info);
+// A hint, when given, only makes the lookups cheaper, never changes the result.
+void FillHostFileInfo(const std::string& hostPath, const struct stat& st, HostFileInfo* info,
+                      XattrHint* hint = nullptr);
 
 // Reads the stored attribute word (raw, without defaults); false when none.
 bool ReadStoredDosAttributes(const std::string& hostPath, uint32_t* attributes);

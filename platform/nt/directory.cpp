@@ -138,14 +138,19 @@ bool TakeSnapshot(FileObject* f) {
 }
 
 // Host information of one snapshot entry; false when it is gone.
-bool EntryInfo(const FileObject& f, const std::string& hostName, HostFileInfo* info) {
-  std::string path = hostName == "." ? f.hostPath : hostName == ".." ? ParentHostPath(f) : f.hostPath + "/" + hostName;
+bool EntryInfo(FileObject& f, const std::string& hostName, HostFileInfo* info) {
+  bool plain = hostName != "." && hostName != "..";
+  std::string path = !plain ? (hostName == "." ? f.hostPath : ParentHostPath(f)) : f.hostPath + "/" + hostName;
+  // Entries are looked at relative to the open folder, sparing a walk of the
+  // whole path for each of them.
+  int at = plain && f.fd >= 0 ? f.fd : AT_FDCWD;
+  const char* name = at == AT_FDCWD ? path.c_str() : hostName.c_str();
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
+  if (fstatat(at, name, &st, 0) != 0) {
     // A dangling symbolic link is listed as what it is: an empty file.
-    if (lstat(path.c_str(), &st) != 0) return false;
+    if (fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   }
-  FillHostFileInfo(path, st, info);
+  FillHostFileInfo(path, st, info, &f.xattrHint);
   return true;
 }
 

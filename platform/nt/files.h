@@ -48,6 +48,7 @@ struct FileObject : Object {
   std::u16string pattern;
   std::vector<std::pair<std::u16string, std::string>> entries;  // display name, host name
   size_t nextEntry = 0;
+  XattrHint xattrHint;
 };
 
 // The host path of the parent of a file object's folder (for "..").

@@ -274,9 +274,14 @@ namespace {
 
 struct FindState {
   std::string hostFolder;
+  int folderFd = -1;  // entries are looked at relative to it: no path walk each
   std::string pattern;
   std::vector<std::string> names;  // host names; "." and ".." first outside a root
   size_t next = 0;
+  tw::XattrHint xattrHint;
+  ~FindState() {
+    if (folderFd >= 0) close(folderFd);
+  }
 };
 
 bool FillFindData(FindState* state, WIN32_FIND_DATAA* data) {
@@ -285,12 +290,13 @@ bool FillFindData(FindState* state, WIN32_FIND_DATAA* data) {
     bool dots = name == "." || name == "..";
     std::string host = dots ? state->hostFolder : state->hostFolder + "/" + name;
     // One lstat serves both the link test and, for a plain entry, the rest.
+    const char* at = dots ? "." : name.c_str();
     struct stat st;
-    if (lstat(host.c_str(), &st) != 0) continue;  // vanished
+    if (fstatat(state->folderFd, at, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished
     bool link = !dots && S_ISLNK(st.st_mode);
-    if (link && stat(host.c_str(), &st) != 0) continue;  // a dangling link
+    if (link && fstatat(state->folderFd, at, &st, 0) != 0) continue;  // a dangling link
     tw::HostFileInfo info;
-    tw::FillHostFileInfo(host, st, &info);
+    tw::FillHostFileInfo(host, st, &info, &state->xattrHint);
     std::string ansi = dots ? name : Utf8ToAnsi(name);
     if (ansi.size() >= MAX_PATH) continue;
     if (!WildcardMatch(state->pattern.c_str(), ansi.c_str())) continue;
@@ -341,6 +347,12 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
   }
   auto state = std::make_unique<FindState>();
   state->hostFolder = host;
+  state->folderFd = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (state->folderFd < 0) {
+    closedir(dir);
+    SetLastError(ErrnoToWin32(errno));
+    return INVALID_HANDLE_VALUE;
+  }
   state->pattern = leaf;
   if (!isRoot) {
     state->names.push_back(".");
@@ -371,16 +383,42 @@ BOOL FindClose(HANDLE find) {
   return TRUE;
 }
 
+namespace {
+
+// A folder opens on the host, never on Windows.
+bool IsFolderStream(FILE* file) {
+  struct stat st;
+  return fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The stream of an existing file that is not a folder, or null (the caller
+// then takes the slow way, which sets the error).
+FILE* OpenForReading(const std::string& host, const char* mode) {
+  FILE* file = fopen(host.c_str(), mode);
+  if (file != nullptr && IsFolderStream(file)) {
+    fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
+}  // namespace
+
 FILE* Win32OpenFile(LPCSTR path, const char* mode) {
   if (mode == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  std::string host;
-  bool exists;
-  if (!ResolveForUse(path, &host, &exists)) return nullptr;
   bool writing = strpbrk(mode, "wa+") != nullptr;
   bool creating = strpbrk(mode, "wa") != nullptr;
+  std::string host;
+  if (!writing && ExactPath(path, &host)) {
+    // Names almost always come as the host spells them (they were listed
+    // there): opening straight away spares the lookup on every read.
+    if (FILE* file = OpenForReading(host, mode)) return file;
+  }
+  bool exists;
+  if (!ResolveForUse(path, &host, &exists)) return nullptr;
   if (!exists && !creating) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
@@ -401,9 +439,8 @@ FILE* Win32OpenFile(LPCSTR path, const char* mode) {
     SetLastError(ErrnoToWin32(errno));
     return nullptr;
   }
-  struct stat st;
-  if (!writing && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
-    fclose(file);  // a folder opens on the host, never on Windows
+  if (!writing && IsFolderStream(file)) {
+    fclose(file);
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }

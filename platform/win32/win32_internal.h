@@ -27,6 +27,10 @@ enum class Resolve {
 // `drivePath` is ANSI; a relative path starts from the program's folder.
 Resolve ResolvePath(const char* drivePath, std::string* hostPath);
 
+// Where `drivePath` leads if every name exists exactly as given; nothing on
+// the host is looked at, so the caller still has to find out.
+bool ExactPath(const char* drivePath, std::string* hostPath);
+
 // Resolves and sets the last error for the failure cases; true when the path
 // leads somewhere (found, or only the last component missing).
 bool ResolveForUse(const char* drivePath, std::string* hostPath, bool* exists);

@@ -39,9 +39,13 @@ State& TheState() {
   return state;
 }
 
-Resolve ResolvePath(const char* drivePath, std::string* hostPath) {
+namespace {
+
+// The UTF-8 drive path of an ANSI path; a relative one starts from the
+// program's folder. False when there is nothing to resolve.
+bool AbsoluteDrivePath(const char* drivePath, std::string* utf8) {
   State& st = TheState();
-  if (drivePath == nullptr || drivePath[0] == 0 || !st.open) return Resolve::kBadName;
+  if (drivePath == nullptr || drivePath[0] == 0 || !st.open) return false;
   std::string path = drivePath;
   if (path.size() < 2 || path[1] != ':') {
     std::string base = CurrentDirectory();
@@ -50,7 +54,22 @@ Resolve ResolvePath(const char* drivePath, std::string* hostPath) {
     else
       path = base + path;
   }
-  switch (tw::ResolveDrivePath(st.machine, st.codePage.AnsiToUtf8(path), hostPath)) {
+  *utf8 = st.codePage.AnsiToUtf8(path);
+  return true;
+}
+
+}  // namespace
+
+bool ExactPath(const char* drivePath, std::string* hostPath) {
+  std::string path;
+  return AbsoluteDrivePath(drivePath, &path) &&
+         tw::ExactDrivePath(TheState().machine, path, hostPath);
+}
+
+Resolve ResolvePath(const char* drivePath, std::string* hostPath) {
+  std::string path;
+  if (!AbsoluteDrivePath(drivePath, &path)) return Resolve::kBadName;
+  switch (tw::ResolveDrivePath(TheState().machine, path, hostPath)) {
     case tw::PathStatus::Found: return Resolve::kFound;
     case tw::PathStatus::NameNotFound: return Resolve::kLastMissing;
     case tw::PathStatus::PathNotFound:

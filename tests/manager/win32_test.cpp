@@ -231,7 +231,19 @@ TEST_F(Win32Test, OpeningFilesByDrivePath) {
   f = Win32OpenFile("C:\\new.bin", "rb");
   ASSERT_NE(f, nullptr);
   fclose(f);
+  // Reads try the name as given first; other spellings and folders must
+  // still take the careful way.
+  f = Win32OpenFile("c:\\NEW.BIN", "rb");
+  ASSERT_NE(f, nullptr);
+  char text[8] = {};
+  EXPECT_EQ(fread(text, 1, sizeof text, f), 4u);
+  EXPECT_STREQ(text, "data");
+  fclose(f);
   EXPECT_EQ(Win32OpenFile("C:\\WINDOWS", "rb"), nullptr);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  m.Write("c/a*b", "host only");  // a name Windows cannot have
+  EXPECT_EQ(Win32OpenFile("C:\\a*b", "rb"), nullptr);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
   EXPECT_EQ(Win32OpenFile("C:\\no\\x", "wb+"), nullptr);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
 }

@@ -339,6 +339,53 @@ TEST(DosAttributes, CreationTime) {
   EXPECT_EQ(tw::UnixToFileTime(ts), 125000000000000001LL);
 }
 
+// A folder's entries carry all, some or none of the attributes in any order;
+// whichever way the hint makes the next lookup, the answers must be those of
+// a lookup without it.
+TEST(DosAttributes, FolderHintNeverChangesAnswers) {
+  MachineFixture f;
+  f.Drive('C', "c");
+  const char* names[] = {"both1", "both2", "none", "both3", "dosonly", "both4", "creationonly",
+                         "both5", "badword"};
+  for (const char* n : names) f.File(std::string("C:\\") + n, "x");
+  for (const char* n : {"both1", "both2", "both3", "both4", "both5"}) {
+    ASSERT_TRUE(tw::WriteDosAttributes(f.Host(std::string("C:\\") + n), 0x06, false));
+    ASSERT_TRUE(tw::WriteCreationTime(f.Host(std::string("C:\\") + n), 125000000000000000LL));
+  }
+  ASSERT_TRUE(tw::WriteDosAttributes(f.Host("C:\\dosonly"), 0x01, false));
+  ASSERT_TRUE(tw::WriteCreationTime(f.Host("C:\\creationonly"), 126000000000000000LL));
+  const char binary[] = {4, 0, 4, 0, 0x22, 0};
+  setxattr(f.Host("C:\\badword").c_str(), "user.DOSATTRIB", binary, sizeof binary, 0);
+
+  tw::XattrHint hint;
+  for (int round = 0; round < 2; ++round) {
+    for (const char* n : names) {
+      std::string host = f.Host(std::string("C:\\") + n);
+      struct stat st;
+      ASSERT_EQ(stat(host.c_str(), &st), 0);
+      tw::HostFileInfo plain, hinted;
+      tw::FillHostFileInfo(host, st, &plain);
+      tw::FillHostFileInfo(host, st, &hinted, &hint);
+      EXPECT_EQ(hinted.attributes, plain.attributes) << n;
+      EXPECT_EQ(hinted.creationTime, plain.creationTime) << n;
+    }
+  }
+  // And the answers themselves, so both ways cannot be wrong alike.
+  tw::HostFileInfo i;
+  ASSERT_EQ(tw::QueryHostFile(f.Host("C:\\both3"), &i), 0);
+  EXPECT_EQ(i.attributes, 0x06u);
+  EXPECT_EQ(i.creationTime, 125000000000000000LL);
+  ASSERT_EQ(tw::QueryHostFile(f.Host("C:\\none"), &i), 0);
+  EXPECT_EQ(i.attributes, 0x20u);
+  EXPECT_EQ(i.creationTime, i.lastWriteTime);
+  ASSERT_EQ(tw::QueryHostFile(f.Host("C:\\dosonly"), &i), 0);
+  EXPECT_EQ(i.attributes, 0x01u);
+  EXPECT_EQ(i.creationTime, i.lastWriteTime);
+  ASSERT_EQ(tw::QueryHostFile(f.Host("C:\\creationonly"), &i), 0);
+  EXPECT_EQ(i.attributes, 0x20u);
+  EXPECT_EQ(i.creationTime, 126000000000000000LL);
+}
+
 TEST(DosAttributes, ParseText) {
   uint32_t a;
   EXPECT_TRUE(tw::ParseDosAttrib("0x22", 4, &a));
