@@ -106,7 +106,7 @@ bool CodePage::Init(unsigned codePage, std::string* error) {
   return true;
 }
 
-size_t CodePage::DecodeChar(const char* bytes, size_t length, char16_t* unit) const {
+size_t CodePage::DecodeOther(const char* bytes, size_t length, char16_t* unit) const {
   if (length == 0) return 0;
   uint8_t b = static_cast<uint8_t>(bytes[0]);
   if (utf8_) {
@@ -133,7 +133,7 @@ size_t CodePage::DecodeChar(const char* bytes, size_t length, char16_t* unit) co
   return 1;
 }
 
-size_t CodePage::EncodeChar(char16_t unit, char out[2]) const {
+size_t CodePage::EncodeOther(char16_t unit, char out[2]) const {
   if (utf8_) {
     // Only used for BMP units; surrogates cannot be encoded alone.
     if (unit < 0x80) {
@@ -159,14 +159,10 @@ size_t CodePage::EncodeChar(char16_t unit, char out[2]) const {
 
 std::u16string CodePage::ToUnicode(const char* bytes, size_t length) const {
   if (utf8_) return Utf8ToUtf16(bytes, length);
-  std::u16string out;
-  out.reserve(length);
-  size_t i = 0;
-  while (i < length) {
-    char16_t u;
-    i += DecodeChar(bytes + i, length - i, &u);
-    out.push_back(u);
-  }
+  std::u16string out(length, u'\0');  // never more units than bytes
+  size_t i = 0, n = 0;
+  while (i < length) i += DecodeChar(bytes + i, length - i, &out[n++]);
+  out.resize(n);
   return out;
 }
 

@@ -121,10 +121,23 @@ class CodePage {
   bool IsLeadByte(uint8_t b) const { return dbcs_ && lead_[b]; }
 
   // Decodes one character from bytes[0..length) into *unit; returns the
-  // bytes used (1 or 2; 0 when length is 0).
-  size_t DecodeChar(const char* bytes, size_t length, char16_t* unit) const;
+  // bytes used (1 or 2; 0 when length is 0). Single bytes of a table code
+  // page, nearly all the text there is, take no call.
+  size_t DecodeChar(const char* bytes, size_t length, char16_t* unit) const {
+    if (length != 0 && !utf8_ && !lead_[static_cast<uint8_t>(bytes[0])]) {
+      *unit = single_[static_cast<uint8_t>(bytes[0])];
+      return 1;
+    }
+    return DecodeOther(bytes, length, unit);
+  }
   // Encodes one UTF-16 unit into out[0..2); returns the byte count (1 or 2).
-  size_t EncodeChar(char16_t unit, char out[2]) const;
+  size_t EncodeChar(char16_t unit, char out[2]) const {
+    if (!utf8_ && unit < fromUnicode_.size() && fromUnicode_[unit] < 0x100) {
+      out[0] = static_cast<char>(fromUnicode_[unit]);
+      return 1;
+    }
+    return EncodeOther(unit, out);
+  }
 
   std::u16string ToUnicode(const char* bytes, size_t length) const;
   std::u16string ToUnicode(const std::string& bytes) const { return ToUnicode(bytes.data(), bytes.size()); }
@@ -136,6 +149,9 @@ class CodePage {
   std::string Utf8ToAnsi(const std::string& utf8) const { return FromUnicode(Utf8ToUtf16(utf8)); }
 
  private:
+  size_t DecodeOther(const char* bytes, size_t length, char16_t* unit) const;
+  size_t EncodeOther(char16_t unit, char out[2]) const;
+
   unsigned number_ = 0;
   bool dbcs_ = false;
   bool utf8_ = false;

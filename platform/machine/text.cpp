@@ -79,9 +79,14 @@ bool IsValidUtf8(const char* text, size_t length) {
 }
 
 std::string Utf16ToUtf8(const char16_t* text, size_t units) {
-  std::string out;
-  out.reserve(units);
-  for (size_t i = 0; i < units; ++i) {
+  // ASCII, which most text is, copies across unit for byte.
+  size_t ascii = 0;
+  while (ascii < units && text[ascii] < 0x80) ++ascii;
+  std::string out(ascii, '\0');
+  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(text[i]);
+  if (ascii == units) return out;
+  out.reserve(units + (units - ascii) * 2);
+  for (size_t i = ascii; i < units; ++i) {
     uint32_t cp = text[i];
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);

@@ -118,20 +118,33 @@ bool TakeSnapshot(FileObject* f) {
     close(fd);
     return false;
   }
-  std::vector<std::pair<std::u16string, std::string>> names;
+  // Sorted case-insensitively, as CompareNoCase orders names: by the folded
+  // names, then by the names themselves. Each name is folded once here
+  // rather than in every comparison of the sort.
+  struct Named {
+    std::u16string folded, name;
+    std::string host;
+  };
+  std::vector<Named> names;
   while (struct dirent* e = readdir(d)) {
     if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-    names.emplace_back(Utf8ToUtf16(e->d_name), e->d_name);
+    Named n;
+    n.name = Utf8ToUtf16(e->d_name);
+    n.folded = n.name;
+    for (char16_t& c : n.folded) c = FoldUpper(c);
+    n.host = e->d_name;
+    names.push_back(std::move(n));
   }
   closedir(d);
-  std::sort(names.begin(), names.end(),
-            [](const std::pair<std::u16string, std::string>& a, const std::pair<std::u16string, std::string>& b) {
-              return CompareNoCase(a.first, b.first) < 0;
-            });
+  std::sort(names.begin(), names.end(), [](const Named& a, const Named& b) {
+    int order = a.folded.compare(b.folded);
+    return order != 0 ? order < 0 : a.name < b.name;
+  });
   f->entries.clear();
+  f->entries.reserve(names.size() + 2);
   f->entries.emplace_back(u".", ".");
   f->entries.emplace_back(u"..", "..");
-  for (auto& n : names) f->entries.push_back(std::move(n));
+  for (auto& n : names) f->entries.emplace_back(std::move(n.name), std::move(n.host));
   f->nextEntry = 0;
   f->listed = true;
   return true;

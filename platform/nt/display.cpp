@@ -1,7 +1,12 @@
-// NtDisplayString: the boot screen. Text goes to standard output as UTF-8,
-// unbuffered; on a terminal the screen is painted white on blue first and
-// put back at exit. "\r" returns to the start of the line, as on the boot
-// screen.
+// NtDisplayString: the boot screen. Text goes to standard output as UTF-8;
+// on a terminal the screen is painted white on blue first and put back at
+// exit. "\r" returns to the start of the line, as on the boot screen.
+//
+// A terminal gets every string at once. Into a file or a pipe, a walk would
+// otherwise cost one write per file shown, so text gathers there and goes
+// out when 16 KiB have gathered, when it is 100 ms old, before any wait
+// (whoever reads sees each prompt before the program waits on it) and when
+// the process ends.
 #include <errno.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -18,7 +23,13 @@ struct Display {
   TwDisplaySink sink = nullptr;
   void* context = nullptr;
   bool painted = false;
+  int gather = -1;         // -1 not decided yet, 0 write at once, 1 gather
+  std::string pending;     // gathered text not yet written
+  int64_t pendingSince = 0;
 };
+
+const size_t kGatherBytes = 16 * 1024;
+const int64_t kGatherAge = 100 * 10000;  // 100 ms in 100 ns units
 
 Display& D() {
   static Display* d = new Display;
@@ -38,7 +49,16 @@ void WriteAll(const char* p, size_t n) {
 const char kBlueScreen[] = "\x1b[0;1;37;44m\x1b[2J\x1b[H";
 const char kNormalScreen[] = "\x1b[0m\r\n";
 
-void RestoreAtExit() { RestoreBootScreen(); }
+void WritePending(Display& d) {
+  if (d.pending.empty()) return;
+  WriteAll(d.pending.data(), d.pending.size());
+  d.pending.clear();
+}
+
+void RestoreAtExit() {
+  FlushDisplay(true);
+  RestoreBootScreen();
+}
 
 }  // namespace
 
@@ -49,6 +69,25 @@ void PrepareBootScreen() {
   WriteAll(kBlueScreen, sizeof kBlueScreen - 1);
   d.painted = true;
   atexit(RestoreAtExit);
+}
+
+void FlushDisplay(bool ending) {
+  Display& d = D();
+  if (!ending) {
+    std::lock_guard<std::mutex> g(d.m);
+    WritePending(d);
+    return;
+  }
+  // The process is ending, perhaps from a thread that was stopped while it
+  // printed: wait a little for the lock, never for ever.
+  for (int tries = 0; tries < 100; ++tries) {
+    if (d.m.try_lock()) {
+      WritePending(d);
+      d.m.unlock();
+      return;
+    }
+    usleep(1000);
+  }
 }
 
 void RestoreBootScreen() {
@@ -81,8 +120,19 @@ extern "C" NTSTATUS NtDisplayString(PUNICODE_STRING String) {
   std::lock_guard<std::mutex> g(d.m);
   if (d.sink != nullptr) {
     d.sink(text.data(), text.size(), d.context);
-  } else {
-    WriteAll(text.data(), text.size());
+    return STATUS_SUCCESS;
   }
+  if (d.gather < 0) {
+    d.gather = isatty(1) ? 0 : 1;
+    if (d.gather) atexit(RestoreAtExit);  // a program that simply returns
+  }
+  if (!d.gather) {
+    WriteAll(text.data(), text.size());
+    return STATUS_SUCCESS;
+  }
+  int64_t now = MonotonicNow();
+  if (d.pending.empty()) d.pendingSince = now;
+  d.pending += text;
+  if (d.pending.size() >= kGatherBytes || now - d.pendingSince >= kGatherAge) WritePending(d);
   return STATUS_SUCCESS;
 }

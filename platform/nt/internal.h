@@ -145,6 +145,9 @@ void RestoreTerminal();
 
 void PrepareBootScreen();
 void RestoreBootScreen();
+// Writes out text the display has gathered (see display.cpp); `ending` when
+// the process is about to end, which never waits long for the display.
+void FlushDisplay(bool ending = false);
 
 // ---- registry (registry.cpp)
 

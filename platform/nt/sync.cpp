@@ -137,6 +137,7 @@ extern "C" NTSTATUS NtClearEvent(HANDLE EventHandle) {
 
 extern "C" NTSTATUS NtWaitForSingleObject(HANDLE Handle, BOOLEAN Alertable, PLARGE_INTEGER Timeout) {
   TW_FAULT("NtWaitForSingleObject");
+  FlushDisplay();
   // No APCs are ever queued here, so an alertable wait is an ordinary one.
   std::shared_ptr<Object> o = LookUp(Handle);
   if (!o) return STATUS_INVALID_HANDLE;
@@ -160,6 +161,7 @@ extern "C" NTSTATUS NtWaitForSingleObject(HANDLE Handle, BOOLEAN Alertable, PLAR
 extern "C" NTSTATUS NtDelayExecution(BOOLEAN Alertable, PLARGE_INTEGER DelayInterval) {
   TW_FAULT("NtDelayExecution");
   if (DelayInterval == nullptr) return STATUS_INVALID_PARAMETER;
+  FlushDisplay();
   int64_t deadline = DeadlineFromTimeout(DelayInterval);
   if (deadline == INT64_MAX) deadline = MonotonicNow() + 10000000LL * 3600 * 24 * 365;
   for (;;) {
@@ -241,6 +243,7 @@ extern "C" NTSTATUS NtTerminateProcess(HANDLE ProcessHandle, NTSTATUS ExitStatus
   if (ProcessHandle == nullptr) return STATUS_SUCCESS;  // "all other threads": they end with the process
   if (ProcessHandle != NtCurrentProcess()) return STATUS_INVALID_HANDLE;
   fflush(nullptr);
+  FlushDisplay(true);
   RestoreTerminal();
   RestoreBootScreen();
   _exit(static_cast<int>(ExitStatus));

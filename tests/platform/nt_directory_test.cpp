@@ -167,6 +167,18 @@ TEST_F(NtDirectory, Patterns) {
                                                  u"B.TXT", u"readme"}));
 }
 
+// Host names may differ only in case; they still come in one fixed order:
+// case-insensitively, a shorter name before its extensions, and names equal
+// but for case by their units.
+TEST_F(NtDirectory, NamesEqualButForCaseHaveAFixedOrder) {
+  for (const char* n : {"same", "Sam", "sAME", "Same", "SAMEx", "\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", "z"})
+    m.File(std::string("C:\\Q\\") + n, "x");
+  Boot();
+  EXPECT_EQ(Names(u"\\??\\C:\\Q", u"*"),
+            (std::vector<std::u16string>{u".", u"..", u"Sam", u"Same", u"sAME", u"same", u"SAMEx", u"z",
+                                         u"\u00C9T\u00C9", u"\u00E9t\u00E9"}));
+}
+
 TEST_F(NtDirectory, SymbolicLinksAreListedNotFollowedForever) {
   m.File("C:\\L\\real\\f.txt", "x");
   Boot();

@@ -1,6 +1,9 @@
 // Registry keys and values through the native calls, heaps, virtual memory,
 // the environment, time, code-page strings and the boot screen.
+#include <poll.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/registry/registry_store.h"
 #include "tests/platform/nt_support.h"
@@ -377,6 +380,53 @@ TEST_F(NtProcess, DisplayStringAsUtf8) {
   ASSERT_EQ(NtDisplayString(&l), STATUS_SUCCESS);
   TwNtSetDisplaySink(nullptr, nullptr);
   EXPECT_EQ(screen, "\rTo skip \xE4\xB8\xAD\na\xEF\xBF\xBD" "b");
+}
+
+// Into a file or pipe the display gathers its text. Whoever reads must still
+// see a prompt before the program waits on it, and everything, in order,
+// when the process ends.
+TEST_F(NtProcess, DisplayIntoAPipeArrivesBeforeWaitsAndAtTheEnd) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    UNICODE_STRING s;
+    RtlInitUnicodeString(&s, u"prompt");
+    NtDisplayString(&s);
+    LARGE_INTEGER delay;
+    delay.QuadPart = -15000000LL;  // 1.5 s
+    NtDelayExecution(0, &delay);
+    std::u16string lines;
+    for (int i = 0; i < 2000; ++i) lines += u"\rC:\\file" + std::u16string(1, u'0' + i % 10) + u"   ";
+    UNICODE_STRING l = {static_cast<USHORT>(lines.size() * 2), static_cast<USHORT>(lines.size() * 2),
+                        const_cast<char16_t*>(lines.data())};
+    for (int i = 0; i < 3; ++i) NtDisplayString(&l);  // past the gathering limit, and a tail
+    RtlInitUnicodeString(&s, u"end");
+    NtDisplayString(&s);
+    NtTerminateProcess(NtCurrentProcess(), 0);
+    _exit(9);
+  }
+  close(fds[1]);
+  struct pollfd p = {fds[0], POLLIN, 0};
+  std::string got;
+  char buf[65536];
+  ASSERT_EQ(poll(&p, 1, 1000), 1) << "the prompt did not come before the wait";
+  ssize_t n = read(fds[0], buf, sizeof buf);
+  ASSERT_GT(n, 0);
+  got.assign(buf, n);
+  EXPECT_EQ(got, "prompt");
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) got.append(buf, n);
+  close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::string lines;
+  for (int i = 0; i < 2000; ++i) lines += "\rC:\\file" + std::string(1, '0' + i % 10) + "   ";
+  EXPECT_EQ(got, "prompt" + lines + lines + lines + "end");
 }
 
 TEST(NtInit, BadMachinesAreOneLine) {
