@@ -140,6 +140,25 @@ def timed(cmd, env=None):
     return time.monotonic() - start, p
 
 
+def files_scanned(p):
+    """The count on the summary's "files scaned." line, or 0."""
+    for line in p.stdout.decode("utf-8", "replace").splitlines():
+        if line.strip().endswith("files scaned."):
+            return int(line.split()[0])
+    return 0
+
+
+def scanner_run(tarnwell, env):
+    """One timed scan of the tree. A key that reaches the keyboard before the
+    prompt's first read makes the prompt give up (as on the real device) and
+    the run scan nothing; such a run is repeated, not timed."""
+    for _ in range(5):
+        run = timed([tarnwell], env)
+        if files_scanned(run[1]) > 0:
+            return run
+    sys.exit("the scanner did not scan the tree")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--tarnwell", required=True)
@@ -198,7 +217,7 @@ def main():
             json.dump({"drives": {"C": {"root": "c", "type": "fixed"}}, "registry": "registry.reg",
                        "windows": "C:\\WINDOWS", "environment": {"Temp": "C:\\WINDOWS\\Temp"},
                        "codePage": 1252, "utcOffsetMinutes": 0,
-                       "keyboard": [{"at": 0.01, "key": "C"}], "timeScale": 0.01}, f)
+                       "keyboard": [{"at": 3.0, "key": "C"}], "timeScale": 0.01}, f)
 
     env = dict(os.environ)
     env["TARNWELL_MACHINE"] = os.path.join(machine, "machine.json")
@@ -208,7 +227,7 @@ def main():
         tree = os.path.join(machine, "c", "tree")
         t_read, p = timed([a.read64k, tree])
         t_read32 = timed([a.read64k32, tree])[0] if a.read64k32 else None
-        t_tw, p_tw = timed([a.tarnwell], env)
+        t_tw, p_tw = scanner_run(a.tarnwell, env)
         fresh_machine()
         t_clam, p_clam = timed(["clamscan", "-r", "--no-summary", "-d", clamdb, tree])
         results = {"read": t_read, "read32": t_read32, "tarnwell": t_tw, "clamscan": t_clam}
@@ -216,7 +235,7 @@ def main():
     # (library loading) time.
     fresh_machine()
     shutil.rmtree(os.path.join(machine, "c", "tree"))
-    t_load = min(timed([a.tarnwell], env)[0] for _ in range(2))
+    t_load = min(scanner_run(a.tarnwell, env)[0] for _ in range(2))
     out = p_tw.stdout.decode("utf-8", "replace")
     scanned = [l for l in out.splitlines() if "files scaned." in l]
     found = [l for l in out.splitlines() if "viruses found." in l]
