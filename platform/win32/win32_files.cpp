@@ -289,7 +289,8 @@ bool FillFindData(FindState* state, WIN32_FIND_DATAA* data) {
     const std::string& name = state->names[state->next++];
     bool dots = name == "." || name == "..";
     std::string host = dots ? state->hostFolder : state->hostFolder + "/" + name;
-    // One lstat serves both the link test and, for a plain entry, the rest.
+    // One look at the entry itself serves both the link test and, for a
+    // plain entry, the rest.
     const char* at = dots ? "." : name.c_str();
     struct stat st;
     if (fstatat(state->folderFd, at, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished
