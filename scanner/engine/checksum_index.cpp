@@ -75,6 +75,13 @@ uint32_t SlotHash(uint32_t group, uint32_t crc) {
   return h;
 }
 
+// The filter's bit for (group, crc): a CRC is already well mixed, so one
+// multiply spreads it; this runs for every group of every unit, the full
+// slot hash only for the few that pass the filter.
+uint32_t FilterBit(uint32_t group, uint32_t crc, uint32_t mask) {
+  return ((crc ^ (group * 0x9E3779B9u)) * 0x85EBCA6Bu >> 8) & mask;
+}
+
 }  // namespace
 
 int BuildChecksumIndex(ChecksumIndex* index, const IndexAllocator* a, const uint8_t* records, uint32_t count) {
@@ -121,10 +128,9 @@ int BuildChecksumIndex(ChecksumIndex* index, const IndexAllocator* a, const uint
     const uint8_t* r = records + 8 * i;
     uint32_t group = FindGroup(index, RecordKey(r)) + 1;
     uint32_t crc = (uint32_t)r[4] | (uint32_t)r[5] << 8 | (uint32_t)r[6] << 16 | (uint32_t)r[7] << 24;
-    uint32_t h = SlotHash(group, crc);
-    uint32_t bit = (h >> 7) & index->filterMask;
+    uint32_t bit = FilterBit(group, crc, index->filterMask);
     index->filter[bit >> 5] |= 1u << (bit & 31);
-    uint32_t s = h & index->slotMask;
+    uint32_t s = SlotHash(group, crc) & index->slotMask;
     for (;;) {
       ChecksumSlot* slot = &index->slots[s];
       if (slot->group == 0) {
@@ -147,43 +153,46 @@ void ReleaseChecksumIndex(ChecksumIndex* index, const IndexAllocator* a) {
   memset(index, 0, sizeof(*index));
 }
 
+namespace {
+
+// The lowest record index of (group, crc), or 0xFFFFFFFF. Only reached for
+// the few pairs that pass the filter, so it stays out of the hot loop.
+__attribute__((noinline)) uint32_t ProbeSlots(const ChecksumIndex* index, uint32_t group, uint32_t crc) {
+  uint32_t s = SlotHash(group, crc) & index->slotMask;
+  for (;;) {
+    const ChecksumSlot* slot = &index->slots[s];
+    if (slot->group == 0) return 0xFFFFFFFFu;
+    if (slot->group == group && slot->crc == crc) return slot->index;
+    s = (s + 1) & index->slotMask;
+  }
+}
+
+}  // namespace
+
 uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const uint8_t* window) {
   uint32_t best = 0xFFFFFFFFu;
   if (!index->slots) return best;
+  const uint32_t* keys = index->groupKeys;
+  const uint32_t* filter = index->filter;
+  const uint32_t filterMask = index->filterMask;
+  const uint32_t end = index->typeStart[unitType + 1];
   uint32_t g = index->typeStart[unitType];
-  uint32_t end = index->typeStart[unitType + 1];
-  const uint32_t* table = kByteTable.v;
-  uint32_t runOffset = 0xFFFFFFFFu, runLength = 0, state = 0xFFFFFFFFu;
-  for (; g < end; g++) {
-    uint32_t key = index->groupKeys[g];
-    uint32_t offset = (key >> 8) & 0xFFFF;
-    uint32_t length = key & 0xFF;
-    // Groups are sorted by offset, then length: a group at the same offset
-    // extends the running CRC of the previous one.
-    if (offset != runOffset) {
-      runOffset = offset;
-      runLength = 0;
-      state = 0xFFFFFFFFu;
-    }
-    const uint8_t* p = window + offset + runLength;
-    for (const uint8_t* stop = window + offset + length; p < stop; p++)
-      state = table[(state ^ *p) & 0xFF] ^ (state >> 8);
-    runLength = length;
-    uint32_t runCrc = ~state;
-    uint32_t group = g + 1;
-    uint32_t h = SlotHash(group, runCrc);
-    uint32_t bit = (h >> 7) & index->filterMask;
-    if (!(index->filter[bit >> 5] & (1u << (bit & 31)))) continue;
-    uint32_t s = h & index->slotMask;
-    for (;;) {
-      const ChecksumSlot* slot = &index->slots[s];
-      if (slot->group == 0) break;
-      if (slot->group == group && slot->crc == runCrc) {
-        if (slot->index < best) best = slot->index;
-        break;
+  while (g < end) {
+    // Groups are sorted by offset, then length: the groups at one offset
+    // share one running CRC, each extending it to its own length.
+    const uint32_t run = keys[g] >> 8;  // unit type and offset
+    const uint8_t* p = window + (run & 0xFFFF);
+    uint32_t state = 0xFFFFFFFFu, done = 0;
+    do {
+      for (uint32_t length = keys[g] & 0xFF; done < length; done++)
+        state = kByteTable.v[(state ^ p[done]) & 0xFF] ^ (state >> 8);
+      uint32_t bit = FilterBit(g + 1, ~state, filterMask);
+      if (filter[bit >> 5] & (1u << (bit & 31))) {
+        uint32_t found = ProbeSlots(index, g + 1, ~state);
+        if (found < best) best = found;
       }
-      s = (s + 1) & index->slotMask;
-    }
+      g++;
+    } while (g < end && keys[g] >> 8 == run);
   }
   return best;
 }
