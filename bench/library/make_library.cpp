@@ -133,6 +133,16 @@ int main(int argc, char** argv) {
   packers.packText = libtest::PackLzss;
   const std::string nop = ForgeName("_TwNop@4", libfmt::kHostServiceKeys[8]);
   uint32_t routine = 0, packerRoutine = 0;
+  // `count` routine objects named kind + running number, each calling a
+  // helper of file `f` or an earlier one; answers `count`.
+  auto addRoutines = [&nop](BaseSectionSpec& s, uint32_t count, const char* kind, uint32_t* number, uint32_t f) {
+    for (uint32_t j = 0; j < count; ++j, ++*number) {
+      std::string prefix = kind + std::to_string(*number);
+      s.objects.push_back({RoutineObject(prefix, Below(f < kHelpers ? f + 1 : kHelpers), nop), prefix});
+      s.routineNames += prefix + "\n";
+    }
+    return count;
+  };
   for (uint32_t f = 0; f < kFiles; ++f) {
     BaseFileSpec spec;
     spec.key1 = (uint8_t)Next();
@@ -153,24 +163,15 @@ int main(int argc, char** argv) {
       s1.virusNames += VirusName("Sum", i) + "\n";
     }
     BaseSectionSpec& s2 = spec.sections[2];
-    uint32_t objects2 = Share(kRoutines, f + 1) - Share(kRoutines, f);
-    for (uint32_t j = 0; j < objects2; ++j, ++routine) {
-      std::string prefix = "?Routine" + std::to_string(routine);
-      s2.objects.push_back({RoutineObject(prefix, Below(f < kHelpers ? f + 1 : kHelpers), nop), prefix});
-      s2.routineNames += prefix + "\n";
-    }
+    uint32_t objects2 = addRoutines(s2, Share(kRoutines, f + 1) - Share(kRoutines, f), "?Routine", &routine, f);
     for (uint32_t i = Share(kMultiRecords, f); i < Share(kMultiRecords, f + 1); ++i) {
       MultiRecord(s2.table, 1 + Below(4), Below(10) == 0 || objects2 == 0 ? libfmt::kNoRoutine : Below(objects2));
       s2.recordCount++;
       s2.virusNames += VirusName("Multi", i) + "\n";
     }
     BaseSectionSpec& s3 = spec.sections[3];
-    uint32_t objects3 = Share(kPackerRoutines, f + 1) - Share(kPackerRoutines, f);
-    for (uint32_t j = 0; j < objects3; ++j, ++packerRoutine) {
-      std::string prefix = "?Packer" + std::to_string(packerRoutine);
-      s3.objects.push_back({RoutineObject(prefix, Below(f < kHelpers ? f + 1 : kHelpers), nop), prefix});
-      s3.routineNames += prefix + "\n";
-    }
+    uint32_t objects3 =
+        addRoutines(s3, Share(kPackerRoutines, f + 1) - Share(kPackerRoutines, f), "?Packer", &packerRoutine, f);
     for (uint32_t i = Share(kPackerRecords, f); i < Share(kPackerRecords, f + 1); ++i) {
       MultiRecord(s3.table, 1 + Below(2), objects3 == 0 ? libfmt::kNoRoutine : Below(objects3));
       s3.recordCount++;
