@@ -26,10 +26,16 @@ int ReadWinTarget(RuntimeContext* ctx, WCHAR* buffer, uint32_t size) {
   uint32_t error = RegQueryValueW(ctx, key, u"WinTarget", nullptr, &type, buffer, &got);
   RegClose(ctx, key);
   if (error != 0) return 0;
-  // The caller uses the value as a text: it must be a string that ended up
-  // terminated inside the buffer (the query adds a NUL unit when it fits).
-  if (!rt::IsStringType(type)) return 0;
-  return (got <= size && size - got >= 2) || HasNulUnit(buffer, got / 2) ? 1 : 0;
+  // The caller uses the value as a text: it must be a string that ends up
+  // terminated inside the buffer. The NUL the query adds after an odd byte
+  // count does not fall on a unit boundary, so the terminator is put after
+  // the whole units here; a dangling odd byte is no character.
+  if (!rt::IsStringType(type) || got > size) return 0;
+  uint32_t units = got / 2;
+  if (HasNulUnit(buffer, units)) return 1;
+  if (size / 2 <= units) return 0;
+  buffer[units] = 0;
+  return 1;
 }
 
 int ReadLibTarget(RuntimeContext* ctx, char* buffer, uint32_t size) {

@@ -302,6 +302,33 @@ TEST_F(Registry, ReadSettings) {
   EXPECT_EQ(ReadLibTarget(&ctx_, lib, sizeof(lib)), 1);
 }
 
+// A string value of an odd byte count ends in half a UTF-16 unit: the NUL
+// the query adds after it does not fall on a unit boundary, so the folder
+// text must still come back terminated inside the buffer, whatever the
+// buffer held before.
+TEST_F(Registry, WinTargetOfOddLengthIsTerminatedInTheBuffer) {
+  HKEY settings;
+  ASSERT_EQ(RegOpen(&ctx_, kHkeyLocalMachine, "System\\CurrentControlSet\\Control\\tarnwell", &settings), 0u);
+  // "C:\WIN" and the low byte of 'X'; the byte after the data is not NUL,
+  // so nothing widens the stored size.
+  const uint8_t odd[] = {'C', 0, ':', 0, '\\', 0, 'W', 0, 'I', 0, 'N', 0, 'X', 'Y', 'Y'};
+  ASSERT_EQ(RegSetValueW(&ctx_, settings, u"WinTarget", 0, REG_SZ, odd, 13), 0u);
+  for (uint32_t size : {128u, 16u, 14u}) {
+    char16_t win[64];
+    memset(win, 0x55, sizeof(win));
+    ASSERT_EQ(ReadWinTarget(&ctx_, (WCHAR*)win, size), 1) << size;
+    uint32_t units = 0;
+    while (units < size / 2 && win[units] != 0) ++units;
+    ASSERT_LT(units, size / 2) << "no terminator inside a buffer of " << size << " bytes";
+    EXPECT_EQ(std::u16string(win, units), u"C:\\WIN") << size;
+  }
+  // Too small for the whole units and a terminator.
+  char16_t win[64];
+  EXPECT_EQ(ReadWinTarget(&ctx_, (WCHAR*)win, 13), 0);
+  EXPECT_EQ(RegSetValue(&ctx_, settings, "WinTarget", 0, REG_SZ, "C:\\WINDOWS", 11), 0u);
+  EXPECT_EQ(RegClose(&ctx_, settings), 0u);
+}
+
 TEST_F(Registry, NativeFailures) {
   HKEY k;
   TwNtFailCall("NtOpenKey", 1, STATUS_ACCESS_DENIED);
