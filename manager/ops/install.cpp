@@ -177,8 +177,14 @@ bool RemoveBootEntry() {
   // everything else stays byte for byte.
   size_t cut = walk.foundLength + 1;
   std::vector<uint8_t> out(list.bytes.begin(), list.bytes.begin() + walk.foundAt);
-  out.insert(out.end(), list.bytes.begin() + walk.foundAt + cut,
-             list.bytes.begin() + list.size);
+  if (walk.foundAt + cut <= list.size) {
+    out.insert(out.end(), list.bytes.begin() + walk.foundAt + cut,
+               list.bytes.begin() + list.size);
+  } else {
+    // The entry was the value's last bytes, without its NUL: nothing follows
+    // it, and the entries before it still need their closing empty string.
+    out.push_back(0);
+  }
   return WriteList(key.Get(), out.data(), out.size());
 }
 

@@ -313,6 +313,21 @@ TEST(Uninstall, LongerEntryGoesWhole) {
   EXPECT_EQ(BootList(m), kUsual);
 }
 
+TEST(Uninstall, EntryWithoutItsNulAtTheEndOfTheList) {
+  // The value's last bytes are the entry itself, with neither its NUL nor the
+  // closing one: the entry goes and the entries before it stay, closed.
+  std::string list = kAutochk + "tarnwell";
+  TempMachine m(RegistryWithBootList(list));
+  ASSERT_TRUE(m.Open());
+  EXPECT_TRUE(RemoveBootEntry());
+  EXPECT_EQ(BootList(m), kUsual);
+  // The entry alone, unterminated.
+  TempMachine n(RegistryWithBootList("tarnwell"));
+  ASSERT_TRUE(n.Open());
+  EXPECT_TRUE(RemoveBootEntry());
+  EXPECT_EQ(BootList(n), std::string(1, '\0'));
+}
+
 TEST(Uninstall, NoTargetKeyNoScannerFile) {
   TempMachine m;
   ASSERT_TRUE(m.Open());
