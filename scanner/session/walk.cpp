@@ -35,6 +35,15 @@ int IsDotEntry(const WCHAR* name, uint32_t length) {
   return (length == 1 && name[0] == u'.') || (length == 2 && name[0] == u'.' && name[1] == u'.');
 }
 
+// A name with a path separator in it (a disk written by another system may
+// hold one) cannot be named by any path: joined to its folder it would name
+// another file or folder, through ".." even one outside that folder.
+int HasSeparator(const WCHAR* name, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i)
+    if (name[i] == u'\\' || name[i] == u'/') return 1;
+  return 0;
+}
+
 Identity DirectoryIdentity(const WCHAR* path) {
   Identity id = {0, 0};
   UNICODE_STRING native;
@@ -93,7 +102,7 @@ void ListDirectory(uint32_t directoryLength, int usbFlag, uint32_t depth, EntryH
 uint32_t AppendEntryName(uint32_t directoryLength, uint32_t extraUnits) {
   uint32_t nameLength = BoundedLength(gEntry.name, kNameUnits);
   if (nameLength == 0 || nameLength == kNameUnits) return 0;
-  if (IsDotEntry(gEntry.name, nameLength)) return 0;
+  if (IsDotEntry(gEntry.name, nameLength) || HasSeparator(gEntry.name, nameLength)) return 0;
   if (directoryLength + nameLength + extraUnits > kPathUnits) return 0;  // would not fit: skipped
   memcpy(gWalkPath + directoryLength, gEntry.name, nameLength * sizeof(WCHAR));
   gWalkPath[directoryLength + nameLength] = 0;

@@ -316,6 +316,21 @@ class WalkOutput(Base):
         self.assertIn(field("C:\\small.txt"), fields)
         self.assertIn("C:\\.." + "m" * 35, fields)
 
+    def test_names_holding_a_backslash_are_skipped(self):
+        # A disk written elsewhere may hold names with a backslash in them.
+        # No path can name such an entry: joined to its folder it would name
+        # another file (here F:\victim.txt once more, through "..").
+        m = self.make(drives={"C": ("c", "fixed"), "F": ("usb", "removable")}, keyboard=keys("F"))
+        m.file("F:\\victim.txt")
+        m.file("F:\\d\\ok.txt")
+        with open(os.path.join(m.host("F:\\d"), "..\\victim.txt"), "wb") as f:
+            f.write(b"x")
+        os.makedirs(os.path.join(m.host("F:\\d"), "e\\..\\.."))
+        with open(os.path.join(m.host("F:\\d"), "e\\..\\..", "inner.txt"), "wb") as f:
+            f.write(b"x")
+        r = self.run_ok(m)
+        self.assertEqual(sorted(["F:\\d\\ok.txt", "F:\\victim.txt"]), sorted(self.scanned(r)))
+
     def test_very_deep_tree_is_cut_at_the_depth_limit_without_harm(self):
         m = self.make()
         path = "C:\\"
