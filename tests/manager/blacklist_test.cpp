@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -137,6 +138,23 @@ TEST_F(BlacklistTest, EmptyMissingAndFolderSamplesAreNotAdded) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(samples.empty());
   EXPECT_EQ(AddSampleChecked(&samples, "C:\\empty.exe"), AddResult::kUnreadable);
+}
+
+TEST_F(BlacklistTest, SamplesOf4GiBOrMoreAreRefusedUnread) {
+  // A sample's size is a 32-bit field. A larger file (sparse here, so it
+  // costs no disk) is refused before any of it is read: reading it whole
+  // first would ask for more memory than the machine has.
+  m.Write("c/huge.iso", "x");
+  ASSERT_EQ(truncate(m.Host("c/huge.iso").c_str(), 1LL << 40), 0);
+  EXPECT_EQ(AddSampleChecked(&samples, "C:\\huge.iso"), AddResult::kUnreadable);
+  EXPECT_TRUE(samples.empty());
+  // A user library file that large is skipped like one that does not open.
+  m.Write(std::string(kLib) + "User000.dat", UserFile({"C:\\a.exe"}, 1));
+  m.Write(std::string(kLib) + "User001.dat", "x");
+  ASSERT_EQ(truncate(m.Host(std::string(kLib) + "User001.dat").c_str(), 1LL << 40), 0);
+  EXPECT_TRUE(LoadUserLibrary(&samples));
+  ASSERT_EQ(samples.size(), 1u);
+  EXPECT_STREQ(samples[0].path, "C:\\a.exe");
 }
 
 TEST_F(BlacklistTest, LongPathsAreCutTo254Characters) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -218,6 +219,21 @@ TEST_F(QuarantineStoreTest, DamagedRecordsAreNeitherRestoredNorDeleted) {
   EXPECT_FALSE(m.Exists("c/t.exe"));
   EXPECT_TRUE(m.Exists(r.relative));
   EXPECT_EQ(store.Entries().size(), 2u);
+}
+
+TEST_F(QuarantineStoreTest, RecordFilesOf4GiBOrMoreAreNotReadWhole) {
+  // A record's lengths are 32-bit: a larger file in the store (sparse here)
+  // is no record of ours. Restoring or deleting it answers false and keeps
+  // it, without first reading it whole into memory.
+  Record r = Place(m, "grown", "C:\\grown.exe");
+  ASSERT_EQ(truncate(m.Host(r.relative).c_str(), 1LL << 40), 0);
+  ASSERT_TRUE(store.LoadStore());
+  ASSERT_EQ(store.Entries().size(), 1u);  // the head is still a record's
+  EXPECT_FALSE(store.RestoreRecord(r.name.c_str()));
+  EXPECT_FALSE(store.DeleteRecord(r.name.c_str()));
+  EXPECT_FALSE(m.Exists("c/grown.exe"));
+  EXPECT_TRUE(m.Exists(r.relative));
+  EXPECT_EQ(store.Entries().size(), 1u);
 }
 
 TEST_F(QuarantineStoreTest, UnwritableOriginKeepsTheRecord) {
