@@ -203,14 +203,21 @@ int LoadObject(VirusLibrary* lib, ByteView bytes, const ObjectContext* oc) {
 
   // Room and bounds first: nothing is written for an image that is refused.
   uint64_t need = 0;
+  uint64_t relocationBytes = 0;
   for (uint32_t i = 0; i < img.sections; ++i) {
     SectionHeader h = ReadSection(img, i);
     if (Skipped(h) || h.rawSize == 0) continue;
     if (!(h.characteristics & kScnUninitialized) && !bytes.Has(h.rawOffset, h.rawSize)) return 0;
     if (!bytes.Has64(h.relocOffset, (uint64_t)h.relocCount * kCoffRelocation)) return 0;
     need += ((uint64_t)h.rawSize + 15) & ~(uint64_t)15;
+    relocationBytes += (uint64_t)h.relocCount * kCoffRelocation;
   }
   if (need > lib->codeSize - lib->codeUsed) return 0;
+  // Each section has a relocation table of its own, so together they fit in
+  // the image. Sections sharing one table would have the linker walk it once
+  // per section: 65535 sections of 65535 relocations each hold the boot for
+  // minutes per object.
+  if (relocationBytes > bytes.size) return 0;
 
   uint32_t* load = nullptr;
   if (img.sections != 0) {

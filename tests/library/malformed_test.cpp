@@ -378,5 +378,80 @@ TEST(Malformed, UserPayloadIndexThatLies) {
   EXPECT_EQ(t.userCount, 1u);
 }
 
+
+// Sections that all point at one relocation table: a crafted image would
+// make the linker apply the same table once per section.
+Bytes SharedRelocations(uint32_t sections, uint32_t relocations) {
+  Bytes out;
+  Put16(out, 0x014C);
+  Put16(out, (uint16_t)sections);
+  Put32(out, 0);
+  Put32(out, 0);  // symbol table offset, set below
+  Put32(out, 1);
+  Put16(out, 0);
+  Put16(out, 0);
+  uint32_t headers = (uint32_t)out.size();
+  out.resize(headers + 40 * sections, 0);
+  uint32_t data = (uint32_t)out.size();
+  Put32(out, 0);
+  uint32_t table = (uint32_t)out.size();
+  for (uint32_t r = 0; r < relocations; ++r) {
+    Put32(out, 0);
+    Put32(out, 0);
+    Put16(out, 6);
+  }
+  for (uint32_t i = 0; i < sections; ++i) {
+    uint32_t h = headers + 40 * i;
+    Set32(out, h + 16, 4);
+    Set32(out, h + 20, data);
+    Set32(out, h + 24, table);
+    out[h + 32] = (uint8_t)relocations;
+    out[h + 33] = (uint8_t)(relocations >> 8);
+    Set32(out, h + 36, 0x60000020);
+  }
+  Set32(out, 8, (uint32_t)out.size());
+  Bytes sym(18, 0);
+  memcpy(sym.data(), ".text", 5);
+  sym[12] = 1;
+  sym[16] = 3;
+  out.insert(out.end(), sym.begin(), sym.end());
+  Put32(out, 4);
+  return out;
+}
+
+TEST(Malformed, SectionsSharingOneRelocationTableAreRefused) {
+  // 64 sections over one table of 1024 relocations: together 64 times the
+  // table, far more than the image holds.
+  LibraryMachine m;
+  BaseFileSpec f;
+  AddObject(f.sections[2], SharedRelocations(64, 1024), "?Shared");
+  AddObject(f.sections[2], RoutineObject("?After", 72, 0), "?After");
+  Bytes file = WriteBase(f);
+  Set32(file, kCodeBytes, 16 * 64 + 16);
+  m.PutBase(0, file);
+  VirusLibrary* lib = m.Load(0);
+  EXPECT_EQ(CallSlot(lib, 1), 72u);
+  EXPECT_EQ(lib->codeUsed, 16u) << "nothing of the shared-table image is placed";
+  // The same sections with one table each load.
+  LibraryMachine own;
+  BaseFileSpec g;
+  CoffDesc d;
+  for (int i = 0; i < 2; ++i) {
+    CoffSectionDesc text;
+    text.data = {0, 0, 0, 0};
+    text.relocs = {{0, 0, 6}};
+    d.sections.push_back(text);
+  }
+  d.symbols.push_back({".text", 0, 1, 0, 3, 0});
+  AddObject(g.sections[2], BuildCoff(d), "?Own");
+  AddObject(g.sections[2], RoutineObject("?After", 72, 0), "?After");
+  Bytes file2 = WriteBase(g);
+  Set32(file2, kCodeBytes, 16 * 3);
+  own.PutBase(0, file2);
+  lib = own.Load(0);
+  EXPECT_EQ(CallSlot(lib, 1), 72u);
+  EXPECT_EQ(lib->codeUsed, 48u);
+}
+
 }  // namespace
 }  // namespace libtest
