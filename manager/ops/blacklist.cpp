@@ -21,6 +21,8 @@ namespace {
 
 const int kUserFileCount = 50;  // User000.dat ... User049.dat
 const uint32_t kRecordsLimit = 0x4000000;  // 64 MiB of records in all
+// What the scanner's user lists hold beyond the header totals.
+const uint32_t kScannerSlack = 4096;
 
 std::string UserFilePath(int index) {
   char name[16];
@@ -82,13 +84,21 @@ bool LoadUserLibrary(BlacklistSamples* samples) {
   if (files.empty() || lastEmpty) return false;
 
   // The totals of the user files' headers decide whether anything is taken.
-  uint64_t recordsTotal = 0;
+  uint64_t recordsTotal = 0, pathsTotal = 0;
   for (const std::vector<uint8_t>& data : files) {
     UserFileHeader header;
     UserFileReadHeader(data.data(), (uint32_t)data.size(), &header);
-    if (header.kind == kUserFileKind) recordsTotal += header.recordsSize;
+    if (header.kind != kUserFileKind) continue;
+    recordsTotal += header.recordsSize;
+    pathsTotal += header.pathsSize;
   }
   if (recordsTotal == 0 || recordsTotal > kRecordsLimit) return false;
+  // The scanner sizes its lists from these totals (plus its slack) and
+  // refuses a payload that would not fit what is left; the editor takes the
+  // same files, so it shows what the scanner loads and a small file cannot
+  // make it build millions of samples.
+  uint64_t recordsLeft = recordsTotal + kScannerSlack;
+  uint64_t pathsLeft = pathsTotal + kScannerSlack;
 
   for (std::vector<uint8_t>& data : files) {
     UserFileHeader header;
@@ -104,6 +114,9 @@ bool LoadUserLibrary(BlacklistSamples* samples) {
       continue;
     UserPayloadIndex index;
     if (UserPayloadOpen(payload.data(), payloadLength, &index) != kUfOk) continue;
+    if (index.recordsSize > recordsLeft || index.pathsSize > pathsLeft) continue;
+    recordsLeft -= index.recordsSize;
+    pathsLeft -= index.pathsSize;
     uint32_t cursor = 0;
     for (uint32_t k = 0; k < index.count; ++k) {
       BlacklistEntry entry;

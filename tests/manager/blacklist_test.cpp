@@ -310,6 +310,32 @@ TEST_F(BlacklistTest, PayloadSizesThatLie) {
   EXPECT_STREQ(samples[0].path, "C:\\ok");
 }
 
+TEST_F(BlacklistTest, PayloadsHoldingMoreThanTheirHeadersAnnounceAreSkipped) {
+  // The header announces one record; the payload holds 2,000. The scanner
+  // sizes its lists from the headers and refuses such a payload whole, and
+  // so does the editor: a small file of this kind could otherwise make it
+  // build millions of samples.
+  std::vector<std::string> many(2000, "C:\\m");
+  std::vector<uint8_t> liar = UserFile(many, 0);
+  uint32_t one = 30;
+  memcpy(&liar[192], &one, 4);
+  uint32_t fewPaths = 5;
+  memcpy(&liar[196], &fewPaths, 4);
+  m.Write(std::string(kLib) + "User000.dat", liar);
+  m.Write(std::string(kLib) + "User001.dat", UserFile({"C:\\ok"}, 1));
+  ASSERT_TRUE(LoadUserLibrary(&samples));
+  ASSERT_EQ(samples.size(), 1u);
+  EXPECT_STREQ(samples[0].path, "C:\\ok");
+
+  // Path lines beyond the announced totals alone are refused the same way.
+  std::vector<uint8_t> longPaths = UserFile({std::string(5000, 'p')}, 2);
+  memcpy(&longPaths[196], &fewPaths, 4);
+  m.Write(std::string(kLib) + "User000.dat", longPaths);
+  ASSERT_TRUE(LoadUserLibrary(&samples));
+  ASSERT_EQ(samples.size(), 1u);
+  EXPECT_STREQ(samples[0].path, "C:\\ok");
+}
+
 TEST_F(BlacklistTest, RecordsWithoutPathLinesGetEmptyPaths) {
   // The path lines area holds one line for two records.
   std::vector<uint8_t> file = UserFile({"C:\\only", ""}, 0, -1);
