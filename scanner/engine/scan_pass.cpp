@@ -214,7 +214,11 @@ static void EndRepair(ScanEngine* e, PassFrame* f) {
 static uint32_t HandleDetection(ScanEngine* e, PassFrame* f) {
   ScanRecord* rec = e->record;
   if (rec->options & kOptionDelete) return kPassDeleteRequested;
-  if (e->layerCounter != 0 || !(rec->options & kOptionRepair) || !e->matchedRecord) return kPassDetected;
+  // A detection inside an unpacked layer (a nested pass) is not repaired: the
+  // layer is not the file. The layer counter alone would also refuse the
+  // repair of a detection in the file itself made after a clean layer, and
+  // delete a file its routine could have repaired.
+  if (f->outer != 0 || !(rec->options & kOptionRepair) || !e->matchedRecord) return kPassDetected;
 
   f->timesOk = FileGetTimes(e->ctx, e->file, &f->times[0], &f->times[1], &f->times[2]);
   FileClose(e->ctx, e->file);

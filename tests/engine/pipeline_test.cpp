@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,35 @@ ROUTINE(SameUnpack) {
   if (layersWritten++ >= 2) return 0;
   EngineCopyLayerOverFile(attached);
   return 12;
+}
+// Like NextUnit with two units per pass, but each file or layer (told
+// apart by size) keeps its own place, so a pass goes on after a nested one.
+std::map<uint32_t, uint8_t> unitOfSize;
+ROUTINE(LevelNextUnit) {
+  if (q->passFlag5 == 0) {
+    q->passFlag5 = 1;
+    unitOfSize[q->size] = 0;
+  }
+  uint8_t n = unitOfSize[q->size]++;
+  if (n == 0) {
+    HANDLE h = EngineScannedFile(attached);
+    std::memset(q->unitWindow, 0, 256);
+    FileSeek(&ctx, h, 0, 0);
+    FileRead(&ctx, h, q->unitWindow, q->size < 256 ? q->size : 256);
+    q->unitType = 1;
+    return 1;
+  }
+  if (n == 1) {
+    q->unitType = 9;
+    return 1;
+  }
+  return 0;
+}
+
+// Present in the outer file only (21 bytes), never in its layers.
+ROUTINE(OuterOnlyCheck) {
+  Log("outer", q);
+  return q->size == 21 ? 6 : 7;
 }
 ROUTINE(ContinueCheck) { return 10; }
 ROUTINE(ContinueUnpack) { return 10; }
@@ -516,6 +546,35 @@ TEST_F(Pipeline, ALayerEqualToThePackedFileIsNotScanned) {
   for (const std::string& c : calls) checks += c.rfind("pcheck", 0) == 0;
   EXPECT_EQ(checks, 1u);
   EXPECT_EQ(rec.filesUnpacked, 2u);
+}
+
+TEST_F(Pipeline, ADetectionInTheOuterFileAfterACleanLayerIsRepaired) {
+  // The HEAD unit is a packer whose layer is clean; the file's next unit is
+  // infected. The detection is in the file itself, not in a layer, so it is
+  // repaired like any other, although the file has been unpacked.
+  AddPacker(Record(1, {{0, "PACKED"}}, 0));
+  AddMulti(Record(9, {}, 1));
+  lib.entries[0][0] = PackerCheck;
+  lib.entries[0][1] = PackerUnpack;
+  lib.entries[1][0] = OuterOnlyCheck;
+  lib.entries[1][1] = Repair;
+  answer1 = 9;
+  answerGeneric = 8;
+  lib.special[kNextUnit] = LevelNextUnit;
+  Start(kOptionsDefault);
+  Put("p.bin", "PACKED data of a file");
+  EXPECT_EQ(Scan("p.bin"), (uint32_t)kResultCleaned);
+  EXPECT_EQ(Get("p.bin"), "CLEAN");
+  EXPECT_EQ(rec.virusesCleaned, 1u);
+  EXPECT_EQ(rec.virusesDeleted, 0u);
+  EXPECT_EQ(rec.filesUnpacked, 1u);
+  EXPECT_EQ(TempFiles(), 0u);
+  // A detection inside the layer is still not repaired.
+  Put("q.bin", "PACKED data for layer");
+  lib.entries[1][0] = Check;
+  answer0 = 6;
+  EXPECT_EQ(Scan("q.bin"), (uint32_t)kResultDeleted);
+  EXPECT_EQ(rec.virusesCleaned, 1u);
 }
 
 TEST_F(Pipeline, AFaultInsideANestedPassEndsOnlyThatPass) {
