@@ -112,8 +112,12 @@ bool CodedBlock(State* s, const Entry* lenTable, const Entry* distTable) {
     if (s->inEnd - s->inPos < kFastInputMargin) TopUpInput(s);
     if (s->inEnd - s->inPos >= kFastInputMargin && kWindowSize - s->wpos >= kMaxMatch) {
       FastResult r = InflateFast(s, lenTable, distTable);
-      if (r == FastResult::kEndOfBlock) return true;
       if (r == FastResult::kBad) return false;
+      // The fast loop's last match may end at the window's very end. Flush
+      // that full window now: the slow path writes only into a window with
+      // room, and only a full flush makes the whole lap count as history.
+      if (s->wpos == kWindowSize && !FlushWindow(s)) return false;
+      if (r == FastResult::kEndOfBlock) return true;
       continue;
     }
     Entry e;

@@ -181,6 +181,35 @@ TEST(GzipDecode, MixedBlocksAcrossWindowAndInputBufferBoundaries) {
   }
 }
 
+TEST(GzipDecode, LongestMatchThatFillsTheFirstWindowExactly) {
+  // A stored block leaves 32510 bytes in the window: exactly room for one
+  // 258-byte match, which the fast loop then decodes up to the window's
+  // very end. What follows starts a new lap, and a later match reaches back
+  // into the first one, which must still count as history. The lap ends
+  // inside a block, or with it.
+  std::vector<uint8_t> data(32768 - 258);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = (uint8_t)(i * 131 + (i >> 7));
+  const std::vector<Token> fill = {Token::Match(258, 1)};
+  std::vector<Token> rest = {Token::Literal('X'), Token::Match(10, 100), Token::Match(258, 32768)};
+  for (int i = 0; i < 40; ++i) rest.push_back(Token::Literal((uint8_t)('a' + i % 26)));
+  for (int blockEnds = 0; blockEnds < 2; ++blockEnds) {
+    DeflateWriter w;
+    w.Stored(data, false);
+    std::vector<uint8_t> plain;
+    if (blockEnds) {
+      w.Fixed(fill, false);
+      w.Fixed(rest, true);
+      plain = Expand(rest, Expand(fill, data));
+    } else {
+      std::vector<Token> t = fill;
+      t.insert(t.end(), rest.begin(), rest.end());
+      w.Fixed(t, true);
+      plain = Expand(t, data);
+    }
+    ExpectDecodes(Container(w.Bytes(), plain), plain, blockEnds ? "lap ends with its block" : "lap ends inside a block");
+  }
+}
+
 TEST(GzipDecode, PermittedDegenerateCodes) {
   // A lone one-bit distance code, distance symbol 0 (distance 1) only.
   std::vector<int> lit(286, 0), dist = {1};
