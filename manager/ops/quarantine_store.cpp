@@ -119,24 +119,41 @@ void ToFileTime(int64_t value, FILETIME* out) {
   out->dwHighDateTime = (DWORD)((uint64_t)value >> 32);
 }
 
+// A free name beside `path` for content that is still being written.
+std::string TempBeside(const char* path) {
+  for (int i = 0; i < 100; ++i) {
+    std::string temp = std::string(path) + ".tw-restore" + (i > 0 ? std::to_string(i) : "");
+    if (GetFileAttributesA(temp.c_str()) == INVALID_FILE_ATTRIBUTES) return temp;
+  }
+  return std::string();
+}
+
 // Writes the content back to the record's own origin path, with the times the
 // record keeps. An existing file there keeps its attributes (the record has
-// none); read-only is lifted only for the write.
+// none). The content is written beside the origin first and takes its place
+// only when whole, so a failed write (a full disk) leaves the file that stood
+// there as it was.
 bool WriteOrigin(const QuarantineInfo& info, const uint8_t* content) {
   if (info.path[0] == 0) return false;
   DWORD before = GetFileAttributesA(info.path);
-  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesA(info.path, before & ~FILE_ATTRIBUTE_READONLY);
-  FILE* out = Win32OpenFile(info.path, "wb+");
-  bool ok = out != nullptr;
-  if (ok) {
-    ok = info.size == 0 || fwrite(content, 1, info.size, out) == info.size;
-    if (fclose(out) != 0) ok = false;
+  bool existed = before != INVALID_FILE_ATTRIBUTES;
+  if (existed && (before & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  std::string temp = TempBeside(info.path);
+  if (temp.empty()) return false;
+  FILE* out = Win32OpenFile(temp.c_str(), "wb+");
+  if (out == nullptr) return false;
+  bool ok = info.size == 0 || fwrite(content, 1, info.size, out) == info.size;
+  if (fclose(out) != 0) ok = false;
+  // Read-only is lifted only for the replacement.
+  bool readOnly = existed && (before & FILE_ATTRIBUTE_READONLY);
+  if (ok && readOnly) SetFileAttributesA(info.path, before & ~FILE_ATTRIBUTE_READONLY);
+  ok = ok && MoveFileExA(temp.c_str(), info.path, MOVEFILE_REPLACE_EXISTING);
+  if (!ok) {
+    DeleteFileA(temp.c_str());
+    if (readOnly) SetFileAttributesA(info.path, before);
+    return false;
   }
-  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesA(info.path, before);
-  if (!ok) return false;
+  if (existed) SetFileAttributesA(info.path, before);
   FILETIME times[3];
   for (int i = 0; i < 3; ++i) ToFileTime(info.fileTimes[i], &times[i]);
   SetFileTimeA(info.path, info.fileTimes[0] ? &times[0] : nullptr,

@@ -30,7 +30,8 @@ class QuarantineStore {
   // Restores the record's content to its own origin path, with the three
   // file times it keeps, deletes the record file and removes its own entry.
   // False (record and entry kept) when the record cannot be read, is damaged
-  // or the origin path cannot be written.
+  // or the origin path cannot be written; a file already at the origin then
+  // stays as it was.
   bool RestoreRecord(const char* name);
   // Deletes the record file and removes its entry.
   bool DeleteRecord(const char* name);

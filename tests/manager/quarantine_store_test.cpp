@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <string.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
@@ -247,6 +249,39 @@ TEST_F(QuarantineStoreTest, UnwritableOriginKeepsTheRecord) {
   ASSERT_TRUE(store.LoadStore());
   EXPECT_FALSE(store.RestoreRecord(d.name.c_str()));
   EXPECT_TRUE(m.Exists(d.relative));
+}
+
+TEST_F(QuarantineStoreTest, FailedWriteLeavesTheFileAtTheOriginAsItWas) {
+  std::string content(200000, 0);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = (char)(i * 7 + (i >> 9));
+  Record r = Place(m, content, "C:\\kept.exe");
+  m.Write("c/kept.exe", "the repaired file");
+  ASSERT_TRUE(store.LoadStore());
+  // Writes past 64 KiB fail, as on a disk that fills up during the restore.
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 65536;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool restored = store.RestoreRecord(r.name.c_str());
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(restored);
+  // Neither the record nor the file that stood at the origin is lost, and
+  // nothing is left beside it.
+  std::string left = m.Read("c/kept.exe");
+  EXPECT_EQ(left.size(), 17u);
+  EXPECT_TRUE(left == "the repaired file");
+  EXPECT_TRUE(m.Read(r.relative) == std::string(r.bytes.begin(), r.bytes.end()));
+  EXPECT_EQ(store.Entries().size(), 1u);
+  for (const auto& item : std::filesystem::directory_iterator(m.Host("c"))) {
+    std::string name = item.path().filename().string();
+    EXPECT_TRUE(name == "kept.exe" || name.rfind("kept", 0) != 0) << name;
+  }
+  // With room again the same restore goes through.
+  EXPECT_TRUE(store.RestoreRecord(r.name.c_str()));
+  EXPECT_TRUE(m.Read("c/kept.exe") == content);
 }
 
 TEST_F(QuarantineStoreTest, BadFilesInTheStoreDoNotStopTheListing) {
