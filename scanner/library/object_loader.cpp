@@ -64,10 +64,13 @@ bool ReadSymbol(const Image& img, uint32_t index, Symbol* s) {
   uint32_t offset = Load32(p + 4);
   if (offset < 4 || offset >= img.strings.size) return true;
   const uint8_t* name = img.strings.data + offset;
+  // A usable name ends within kMaxSymbolName + 1 bytes; looking further
+  // would read a long unterminated text once per symbol and relocation.
   uint32_t room = img.strings.size - offset;
+  if (room > kMaxSymbolName + 1) room = kMaxSymbolName + 1;
   uint32_t n = 0;
   while (n < room && name[n] != 0) ++n;
-  if (n == room || n > kMaxSymbolName) return true;  // no terminator, or too long to use
+  if (n == room) return true;  // no terminator, or too long to use
   s->name = name;
   s->nameLength = n;
   s->named = true;

@@ -453,5 +453,69 @@ TEST(Malformed, SectionsSharingOneRelocationTableAreRefused) {
   EXPECT_EQ(lib->codeUsed, 48u);
 }
 
+
+// An object whose symbols all name one long text of its string table that
+// has no terminator for `textBytes` bytes (the last symbol is an entry).
+Bytes UnterminatedNames(uint32_t symbols, uint32_t textBytes) {
+  CoffDesc d;
+  CoffSectionDesc text;
+  text.data = Answer(6);
+  d.sections.push_back(text);
+  d.symbols.push_back({EntryNameOf("?Late", false), 0, 1, 0x20, 2, 0});
+  Bytes out = BuildCoff(d);
+  uint32_t symbolTable = SymOff(out);
+  Bytes entry(out.begin() + symbolTable, out.begin() + symbolTable + 18);
+  Bytes strings(out.begin() + symbolTable + 18, out.end());
+  out.resize(symbolTable);
+  // `symbols` symbols named by offset 4 + entry length + 1: the long text.
+  uint32_t longAt = (uint32_t)strings.size();
+  for (uint32_t i = 0; i < symbols; ++i) {
+    Bytes rec(18, 0);
+    Set32(rec, 4, longAt);
+    rec[12] = 1;
+    rec[14] = 0x20;
+    rec[16] = 2;
+    out.insert(out.end(), rec.begin(), rec.end());
+  }
+  out.insert(out.end(), entry.begin(), entry.end());
+  Set32(out, 12, symbols + 1);
+  strings.insert(strings.end(), textBytes, '?');
+  strings.push_back(0);
+  Set32(strings, 0, (uint32_t)strings.size());
+  out.insert(out.end(), strings.begin(), strings.end());
+  return out;
+}
+
+TEST(Malformed, LongUnterminatedSymbolNamesAreCheap) {
+  // 2000 symbols over a 2 MiB text: a name is read no further than its
+  // longest usable length, not to the end of the string table each time.
+  LibraryMachine m;
+  BaseFileSpec f;
+  AddObject(f.sections[2], RoutineObject("?Late", 6, 0), "?Late");  // the same code bytes
+  AddObject(f.sections[2], RoutineObject("?After", 72, 0), "?After");
+  Bytes file = WriteBase(f);
+  f.sections[2].objects[0].image = UnterminatedNames(2000, 2u << 20);
+  m.PutBase(0, WithSection(file, 2, Decoded(f, 2)));
+  VirusLibrary* lib = m.Load(0);
+  EXPECT_EQ(CallSlot(lib, 0), 6u) << "the entry after the long names still counts";
+  EXPECT_EQ(CallSlot(lib, 1), 72u);
+  // Only the next object's ".text" symbol is exported; no long name is.
+  EXPECT_EQ(lib->symbolCount, kFirstLibrarySymbol + 1);
+  // A name of exactly 259 characters is used, one of 260 is not.
+  for (uint32_t length : {259u, 260u}) {
+    LibraryMachine n;
+    BaseFileSpec g;
+    CoffDesc d;
+    CoffSectionDesc text;
+    text.data = Answer(6);
+    d.sections.push_back(text);
+    d.symbols.push_back({"?" + std::string(length - 1, 'h'), 0, 1, 0x20, 2, 0});
+    AddObject(g.sections[2], BuildCoff(d), "?Helper");
+    n.PutBase(0, WriteBase(g));
+    lib = n.Load(0);
+    EXPECT_EQ(lib->symbolCount, kFirstLibrarySymbol + (length == 259 ? 1u : 0u)) << length;
+  }
+}
+
 }  // namespace
 }  // namespace libtest
