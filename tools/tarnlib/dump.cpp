@@ -269,7 +269,13 @@ void DumpBase(const std::string& path, Bytes f, LinkState* link) {
     uint8_t textKey = !objects.empty() ? objects[0] : !table.empty() ? table[0] : fileKey;
     for (uint8_t& c : rn) c ^= textKey;
     for (uint8_t& c : vn) c ^= textKey;
-    Bytes rText(fld[7]), vText(fld[10]);
+    // An LZSS stream gives at most 144 bytes per 17 of its own, so a text
+    // needs no more room than that, whatever size the part records.
+    auto textRoom = [](uint32_t recorded, const Bytes& packed) {
+      uint64_t most = packed.empty() ? 0 : (uint64_t)packed.size() / 17 * 144 + 144;
+      return (size_t)(recorded < most ? recorded : most);
+    };
+    Bytes rText(textRoom(fld[7], rn)), vText(textRoom(fld[10], vn));
     if (!rn.empty()) rText.resize(LzssDecode(rn.data(), (uint32_t)rn.size(), rText.data(), (uint32_t)rText.size()));
     if (!vn.empty()) vText.resize(LzssDecode(vn.data(), (uint32_t)vn.size(), vText.data(), (uint32_t)vText.size()));
     uint8_t tableKey = fld[7] ? (rText.empty() ? 0 : rText[0]) : fld[10] ? (vText.empty() ? 0 : vText[0]) : textKey;
@@ -309,6 +315,13 @@ void DumpUser(const std::string& path, Bytes f) {
               h.kind == kFileKindUser ? "" : " (not 1: the scanner ignores this file)");
   std::printf("  records area %u bytes, path lines %u bytes, payload at %u, %u bytes unpacked, %u packed\n",
               h.recordsSize, h.pathsSize, h.payloadOffset, h.payloadSize, h.packedSize);
+  // The scanner builds no user list at all when a payload claims more than
+  // twice its table limit; no buffer is made for such a claim.
+  if (h.payloadSize > 2 * (uint64_t)kTableLimit) {
+    std::printf("  payload size above %u bytes: the scanner builds no user list while this file is there\n",
+                2 * kTableLimit);
+    return;
+  }
   Bytes out((size_t)h.payloadSize + 16);
   uint32_t length = 0;
   int r = UserFileUnpack(f.data(), (uint32_t)f.size(), out.data(), (uint32_t)out.size(), &length);
