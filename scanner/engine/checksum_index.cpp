@@ -67,12 +67,36 @@ constexpr ByteTable MakeByteTable() {
 constexpr ByteTable kByteTable = MakeByteTable();
 static_assert(kByteTable.v[1] == 0x77073096u, "CRC-32 table");
 
-uint32_t SlotHash(uint32_t group, uint32_t crc) {
-  uint32_t h = crc ^ (group * 0x9E3779B9u);
-  h ^= h >> 16;
-  h *= 0x85EBCA6Bu;
-  h ^= h >> 13;
-  return h;
+bool EntryLess(const ChecksumEntry& a, const ChecksumEntry& b) {
+  if (a.group != b.group) return a.group < b.group;
+  if (a.crc != b.crc) return a.crc < b.crc;
+  return a.index < b.index;
+}
+
+void SiftDownEntries(ChecksumEntry* a, uint32_t start, uint32_t end) {
+  uint32_t root = start;
+  for (;;) {
+    uint32_t child = 2 * root + 1;
+    if (child >= end) return;
+    if (child + 1 < end && EntryLess(a[child], a[child + 1])) child++;
+    if (!EntryLess(a[root], a[child])) return;
+    ChecksumEntry t = a[root];
+    a[root] = a[child];
+    a[child] = t;
+    root = child;
+  }
+}
+
+// Heapsort: no recursion, no extra memory, n log n whatever the input.
+void SortEntries(ChecksumEntry* a, uint32_t n) {
+  if (n < 2) return;
+  for (uint32_t i = n / 2; i-- > 0;) SiftDownEntries(a, i, n);
+  for (uint32_t end = n - 1; end > 0; end--) {
+    ChecksumEntry t = a[0];
+    a[0] = a[end];
+    a[end] = t;
+    SiftDownEntries(a, 0, end);
+  }
 }
 
 // The filter's bit for (group, crc): a CRC is already well mixed, so one
@@ -105,50 +129,46 @@ int BuildChecksumIndex(ChecksumIndex* index, const IndexAllocator* a, const uint
     index->typeStart[t] = t == 256 ? groups : g;
   }
 
-  uint32_t capacity = 16;
-  while (capacity < count * 2) capacity <<= 1;
-  index->slots = (ChecksumSlot*)a->alloc(a->opaque, capacity * (uint32_t)sizeof(ChecksumSlot));
-  if (!index->slots) {
-    ReleaseChecksumIndex(index, a);
-    return 0;
-  }
-  memset(index->slots, 0, capacity * sizeof(ChecksumSlot));
-  index->slotMask = capacity - 1;
   uint32_t bits = 1u << 16;
   while (bits < count * 16 && bits < (1u << 24)) bits <<= 1;
+  index->entries = (ChecksumEntry*)a->alloc(a->opaque, count * (uint32_t)sizeof(ChecksumEntry));
+  index->entryStart = (uint32_t*)a->alloc(a->opaque, (groups + 1) * 4);
   index->filter = (uint32_t*)a->alloc(a->opaque, bits / 8);
-  if (!index->filter) {
+  if (!index->entries || !index->entryStart || !index->filter) {
     ReleaseChecksumIndex(index, a);
     return 0;
   }
   memset(index->filter, 0, bits / 8);
   index->filterMask = bits - 1;
-  // Stored order: the first record of a (group, crc) pair keeps its slot.
   for (uint32_t i = 0; i < count; i++) {
     const uint8_t* r = records + 8 * i;
-    uint32_t group = FindGroup(index, RecordKey(r)) + 1;
-    uint32_t crc = (uint32_t)r[4] | (uint32_t)r[5] << 8 | (uint32_t)r[6] << 16 | (uint32_t)r[7] << 24;
-    uint32_t bit = FilterBit(group, crc, index->filterMask);
+    ChecksumEntry* entry = &index->entries[i];
+    entry->group = FindGroup(index, RecordKey(r));
+    entry->crc = (uint32_t)r[4] | (uint32_t)r[5] << 8 | (uint32_t)r[6] << 16 | (uint32_t)r[7] << 24;
+    entry->index = i;
+    uint32_t bit = FilterBit(entry->group + 1, entry->crc, index->filterMask);
     index->filter[bit >> 5] |= 1u << (bit & 31);
-    uint32_t s = SlotHash(group, crc) & index->slotMask;
-    for (;;) {
-      ChecksumSlot* slot = &index->slots[s];
-      if (slot->group == 0) {
-        slot->group = group;
-        slot->crc = crc;
-        slot->index = i;
-        break;
-      }
-      if (slot->group == group && slot->crc == crc) break;
-      s = (s + 1) & index->slotMask;
-    }
+  }
+  // The first record of a (group, crc) pair in stored order is the one kept.
+  SortEntries(index->entries, count);
+  uint32_t kept = 0;
+  for (uint32_t i = 0; i < count; i++) {
+    const ChecksumEntry& e = index->entries[i];
+    if (kept != 0 && index->entries[kept - 1].group == e.group && index->entries[kept - 1].crc == e.crc) continue;
+    index->entries[kept++] = e;
+  }
+  uint32_t at = 0;
+  for (uint32_t group = 0; group <= groups; group++) {
+    while (at < kept && index->entries[at].group < group) at++;
+    index->entryStart[group] = at;
   }
   return 1;
 }
 
 void ReleaseChecksumIndex(ChecksumIndex* index, const IndexAllocator* a) {
   if (index->groupKeys) a->free(a->opaque, index->groupKeys);
-  if (index->slots) a->free(a->opaque, index->slots);
+  if (index->entries) a->free(a->opaque, index->entries);
+  if (index->entryStart) a->free(a->opaque, index->entryStart);
   if (index->filter) a->free(a->opaque, index->filter);
   memset(index, 0, sizeof(*index));
 }
@@ -157,21 +177,23 @@ namespace {
 
 // The lowest record index of (group, crc), or 0xFFFFFFFF. Only reached for
 // the few pairs that pass the filter, so it stays out of the hot loop.
-__attribute__((noinline)) uint32_t ProbeSlots(const ChecksumIndex* index, uint32_t group, uint32_t crc) {
-  uint32_t s = SlotHash(group, crc) & index->slotMask;
-  for (;;) {
-    const ChecksumSlot* slot = &index->slots[s];
-    if (slot->group == 0) return 0xFFFFFFFFu;
-    if (slot->group == group && slot->crc == crc) return slot->index;
-    s = (s + 1) & index->slotMask;
+__attribute__((noinline)) uint32_t FindEntry(const ChecksumIndex* index, uint32_t group, uint32_t crc) {
+  uint32_t lo = index->entryStart[group], hi = index->entryStart[group + 1];
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    if (index->entries[mid].crc < crc)
+      lo = mid + 1;
+    else
+      hi = mid;
   }
+  return lo < index->entryStart[group + 1] && index->entries[lo].crc == crc ? index->entries[lo].index : 0xFFFFFFFFu;
 }
 
 }  // namespace
 
 uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const uint8_t* window) {
   uint32_t best = 0xFFFFFFFFu;
-  if (!index->slots) return best;
+  if (!index->entries) return best;
   const uint32_t* keys = index->groupKeys;
   const uint32_t* filter = index->filter;
   const uint32_t filterMask = index->filterMask;
@@ -188,7 +210,7 @@ uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const 
         state = kByteTable.v[(state ^ p[done]) & 0xFF] ^ (state >> 8);
       uint32_t bit = FilterBit(g + 1, ~state, filterMask);
       if (filter[bit >> 5] & (1u << (bit & 31))) {
-        uint32_t found = ProbeSlots(index, g + 1, ~state);
+        uint32_t found = FindEntry(index, g, ~state);
         if (found < best) best = found;
       }
       g++;

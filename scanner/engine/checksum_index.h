@@ -1,10 +1,13 @@
 // Indexes over the signature tables, built once when the engine is created.
 //
 // ChecksumIndex: the ChecksumTable's records grouped by (unit type, offset,
-// length); per group a hash from CRC-32 to the lowest record index with that
-// CRC. A unit costs one CRC per distinct group of its unit type (groups of the
-// same offset extend one running CRC), however many records share a group,
-// and the first matching record in stored order still wins.
+// length); per group its distinct CRC-32 values, sorted, each with the lowest
+// record index that has it. A unit costs one CRC per distinct group of its
+// unit type (groups of the same offset extend one running CRC), however many
+// records share a group, and the first matching record in stored order still
+// wins. The CRCs come from library files, which can choose them freely: a
+// sorted list costs the same for any choice, where a hash table with a fixed
+// mixing function can be made to put every record in one probe chain.
 //
 // RecordList: the MultiCheckTable or PackerTable records, in stored order,
 // split by unit type, each checked for its length against the table.
@@ -18,9 +21,9 @@ struct IndexAllocator {
   void* opaque;
 };
 
-struct ChecksumSlot {
+struct ChecksumEntry {
+  uint32_t group;  // group number
   uint32_t crc;
-  uint32_t group;  // group number + 1; 0 marks an empty slot
   uint32_t index;  // lowest record index of (group, crc)
 };
 
@@ -28,10 +31,12 @@ struct ChecksumIndex {
   uint32_t groupCount;
   uint32_t* groupKeys;         // sorted: type << 24 | offset << 8 | length
   uint32_t typeStart[257];     // groups of unit type t: [typeStart[t], typeStart[t + 1])
-  ChecksumSlot* slots;
-  uint32_t slotMask;
+  // Sorted by group, then CRC; one entry per (group, crc). The entries of
+  // group g are [entryStart[g], entryStart[g + 1]).
+  ChecksumEntry* entries;
+  uint32_t* entryStart;
   // One bit per (group, crc) hash: most units match nothing, and a bit
-  // lookup in a cache-sized map is cheaper than a probe of the slots.
+  // lookup in a cache-sized map is cheaper than a search of the entries.
   uint32_t* filter;
   uint32_t filterMask;  // in bits
 };

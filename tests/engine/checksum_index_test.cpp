@@ -98,6 +98,44 @@ TEST(ChecksumIndex, FirstStoredRecordWinsAcrossGroups) {
   ReleaseChecksumIndex(&index, &kAlloc);
 }
 
+// CRCs chosen for a hash of (group, CRC) with a public mixing function
+// (xor-shift 16, multiply, xor-shift 13, as common hash tables use): its
+// inverse turns any wanted slot into a CRC, and a library file can hold any
+// CRCs. These 262144 records of one group all land in the first 1024 slots of
+// a table of 2^19, one probe chain for all of them. Building the index and
+// finding records must stay cheap, and the first record of a CRC must win.
+TEST(ChecksumIndex, CrcsCraftedToCollideInOneGroup) {
+  auto inverse = [](uint32_t c) {
+    uint32_t x = c;
+    for (int i = 0; i < 5; i++) x *= 2 - c * x;
+    return x;
+  };
+  const uint32_t n = 262144;
+  std::vector<Rec> recs;
+  for (uint32_t k = 0; k < n; k++) {
+    uint32_t x = (k & 1023) | (k >> 10) << 19;
+    x ^= x >> 13;
+    x ^= x >> 26;
+    x *= inverse(0x85EBCA6Bu);
+    x ^= x >> 16;
+    recs.push_back({1, 0, 4, x ^ 0x9E3779B9u});  // the first group
+  }
+  std::vector<uint8_t> window(65536 + 256 + 16, 0);
+  recs[n / 4].crc = Crc32(window.data(), 4);
+  recs.push_back(recs[n / 4]);  // a later duplicate
+  std::vector<uint8_t> packed = Pack(recs);
+  ChecksumIndex index;
+  ASSERT_EQ(BuildChecksumIndex(&index, &kAlloc, packed.data(), (uint32_t)recs.size()), 1);
+  EXPECT_EQ(MatchChecksumIndex(&index, 1, window.data()), n / 4);
+  for (int trial = 0; trial < 100; trial++) {
+    // Windows whose CRC is that of some record (a few) or of none.
+    std::memcpy(window.data(), &recs[(trial * 7919u) % n].crc, 4);
+    window[0] ^= (uint8_t)(trial % 3);
+    EXPECT_EQ(MatchChecksumIndex(&index, 1, window.data()), Naive(recs, 1, window.data())) << trial;
+  }
+  ReleaseChecksumIndex(&index, &kAlloc);
+}
+
 TEST(ChecksumIndex, EmptyTableMatchesNothing) {
   std::vector<uint8_t> window(70000, 0);
   ChecksumIndex index;
