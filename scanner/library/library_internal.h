@@ -34,7 +34,10 @@ struct Area {
   uint32_t capacity;
 };
 
-const uint32_t kSymbolIndexSize = 16384;  // hash of keys to places (+1), 0 = empty
+// Places of the symbol table sorted by key, searched by halves: keys are
+// CRC-32 values of names that library files choose freely, so no hash of
+// them can be kept from putting every name in one probe chain.
+const uint32_t kSymbolIndexSize = libfmt::kSymbolPlaces;
 // Routine number of a record whose routine is not in its file's section.
 const uint32_t kMissingRoutine = 0xFFFFFFFEu;
 
@@ -62,7 +65,8 @@ struct VirusLibrary {
   uint32_t slotCounter[4];  // next slot of sections 0, (1), 2, 3
   SymbolPlace symbols[libfmt::kSymbolPlaces];
   uint32_t symbolCount;
-  uint16_t symbolIndex[kSymbolIndexSize];
+  uint16_t symbolIndex[kSymbolIndexSize];  // places in key order
+  uint32_t symbolIndexCount;
 
   RoutineHeap heap;
 };

@@ -158,6 +158,30 @@ uint32_t EntryKey(const char* prefix, uint32_t prefixLength, const char* suffix,
 
 }  // namespace
 
+namespace {
+
+// The first position of the index whose key is not below `key`.
+uint32_t IndexPosition(const VirusLibrary* lib, uint32_t key) {
+  uint32_t lo = 0, hi = lib->symbolIndexCount;
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    if (lib->symbols[lib->symbolIndex[mid]].key < key)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+void IndexInsert(VirusLibrary* lib, uint32_t place) {
+  uint32_t at = IndexPosition(lib, lib->symbols[place].key);
+  memmove(lib->symbolIndex + at + 1, lib->symbolIndex + at, (lib->symbolIndexCount - at) * sizeof(uint16_t));
+  lib->symbolIndex[at] = (uint16_t)place;
+  lib->symbolIndexCount++;
+}
+
+}  // namespace
+
 void SymbolReset(VirusLibrary* lib, uint32_t count) {
   // Places below `count` that hold nothing stay zero (key 0, address 0);
   // places from the count on are always zero, so only the used ones are
@@ -165,27 +189,20 @@ void SymbolReset(VirusLibrary* lib, uint32_t count) {
   uint32_t used = lib->symbolCount < kSymbolPlaces ? lib->symbolCount : kSymbolPlaces;
   for (uint32_t i = count < used ? count : used; i < used; ++i) lib->symbols[i].key = lib->symbols[i].address = 0;
   lib->symbolCount = count;
-  memset(lib->symbolIndex, 0, sizeof lib->symbolIndex);
+  lib->symbolIndexCount = 0;
   for (uint32_t i = 0; i < count && i < kHostServiceCount; ++i) {
     if (lib->symbols[i].address == 0) continue;
-    uint32_t h = (lib->symbols[i].key * 2654435761u) >> 18;
-    while (lib->symbolIndex[h]) h = (h + 1) & (kSymbolIndexSize - 1);
-    lib->symbolIndex[h] = (uint16_t)(i + 1);
+    IndexInsert(lib, i);
   }
 }
 
 int SymbolFind(const VirusLibrary* lib, uint32_t key, uint32_t* address) {
   // The index holds every place that has an entry; the first place with a
   // key is the only one (keys are never added twice).
-  uint32_t h = (key * 2654435761u) >> 18;
-  while (uint16_t place = lib->symbolIndex[h]) {
-    if (lib->symbols[place - 1].key == key) {
-      *address = lib->symbols[place - 1].address;
-      return 1;
-    }
-    h = (h + 1) & (kSymbolIndexSize - 1);
-  }
-  return 0;
+  uint32_t at = IndexPosition(lib, key);
+  if (at == lib->symbolIndexCount || lib->symbols[lib->symbolIndex[at]].key != key) return 0;
+  *address = lib->symbols[lib->symbolIndex[at]].address;
+  return 1;
 }
 
 int SymbolAdd(VirusLibrary* lib, uint32_t key, uint32_t address) {
@@ -194,9 +211,7 @@ int SymbolAdd(VirusLibrary* lib, uint32_t key, uint32_t address) {
   uint32_t place = lib->symbolCount++;
   lib->symbols[place].key = key;
   lib->symbols[place].address = address;
-  uint32_t h = (key * 2654435761u) >> 18;
-  while (lib->symbolIndex[h]) h = (h + 1) & (kSymbolIndexSize - 1);
-  lib->symbolIndex[h] = (uint16_t)(place + 1);
+  IndexInsert(lib, place);
   return 1;
 }
 

@@ -343,6 +343,50 @@ TEST(Binding, AFullSymbolTableTakesNoMoreAndStillBinds) {
   EXPECT_EQ(SlotAnswer(lib, 3, 0), 6u);
 }
 
+TEST(Binding, NameKeysCraftedToShareOneProbeChainStayCheap) {
+  // A name's key is its CRC-32, which a library file chooses freely (four
+  // appended bytes steer it). 9,000 helpers whose keys a multiplicative hash
+  // of 14 bits sends to one bucket, then an object with 240,000 references to
+  // a missing name of the same bucket: every lookup must stay short.
+  const uint32_t c = 2654435761u;
+  uint32_t inverse = c;
+  for (int i = 0; i < 5; ++i) inverse *= 2 - c * inverse;
+  auto keyOf = [&](uint32_t j) { return j * inverse; };  // key * c == j: bucket 0
+  LibraryMachine m;
+  BaseFileSpec f;
+  CoffDesc d;
+  CoffSectionDesc text;
+  text.data = HelperCode(4321);
+  d.sections.push_back(text);
+  std::vector<std::string> names;
+  for (uint32_t j = 1; j <= 9000; ++j) names.push_back(ForgeName("?H", keyOf(j)));
+  for (const std::string& n : names) d.symbols.push_back({n, 0, 1, 0x20, 2, 0});
+  AddObject(f.sections[0], BuildCoff(d));
+  CoffDesc r;
+  for (int k = 0; k < 4; ++k) {
+    CoffSectionDesc data;
+    data.name = ".data";
+    data.data = {0, 0, 0, 0};
+    data.characteristics = 0xC0000040;
+    for (uint32_t i = 0; i < 60000; ++i) data.relocs.push_back({0, 0, 6});
+    r.sections.push_back(data);
+  }
+  r.symbols.push_back({ForgeName("?Missing", keyOf(9001)), 0, 0, 0x20, 2, 0});
+  AddObject(f.sections[0], BuildCoff(r));
+  AddObject(f.sections[2], CallerObject("?First", names[0], CallNoArgs(), 1), "?First");
+  AddObject(f.sections[2], CallerObject("?Last", names.back(), CallNoArgs(), 1), "?Last");
+  m.PutBase(0, WriteBase(f));
+  VirusLibrary* lib = m.Load(0);
+  EXPECT_EQ(lib->symbolCount, kFirstLibrarySymbol + 9000);
+  uint32_t address = 0;
+  EXPECT_FALSE(SymbolFind(lib, keyOf(9001), &address));
+  EXPECT_TRUE(SymbolFind(lib, keyOf(4500), &address));
+  for (uint32_t i = 0; i < libfmt::kHostServiceCount; ++i)
+    EXPECT_TRUE(SymbolFind(lib, libfmt::kHostServiceKeys[i], &address)) << i;
+  EXPECT_EQ(SlotAnswer(lib, 2, 0), 4321u);  // after the two objects of section 0
+  EXPECT_EQ(SlotAnswer(lib, 3, 0), 4321u);
+}
+
 TEST(Relocations, TypesSixAndTwentyAndTheIgnoredOnes) {
   LibraryMachine m;
   BaseFileSpec f;
