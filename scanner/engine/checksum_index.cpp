@@ -101,7 +101,7 @@ void SortEntries(ChecksumEntry* a, uint32_t n) {
 
 // The filter's bit for (group, crc): a CRC is already well mixed, so one
 // multiply spreads it; this runs for every group of every unit, the full
-// slot hash only for the few that pass the filter.
+// search of the entries only for the few that pass the filter.
 uint32_t FilterBit(uint32_t group, uint32_t crc, uint32_t mask) {
   return ((crc ^ (group * 0x9E3779B9u)) * 0x85EBCA6Bu >> 8) & mask;
 }
