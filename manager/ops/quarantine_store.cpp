@@ -2,6 +2,7 @@
 #include "manager/ops/quarantine_store.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <functional>
@@ -119,6 +120,27 @@ void ToFileTime(int64_t value, FILETIME* out) {
   out->dwHighDateTime = (DWORD)((uint64_t)value >> 32);
 }
 
+// Whether `path` names something inside the folder `root`, by where both
+// lie on the host, so that other spellings of the same place (case, "..",
+// doubled separators, links) are caught too.
+bool LiesInside(const std::string& root, const char* path) {
+  std::string rootHost, pathHost;
+  if (!Win32HostPath(root.c_str(), &rootHost) || !Win32HostPath(path, &pathHost)) return false;
+  char* realRoot = realpath(rootHost.c_str(), nullptr);
+  if (realRoot == nullptr) return false;  // no store: nothing in it to protect
+  size_t slash = pathHost.find_last_of('/');
+  std::string folder = slash == std::string::npos ? std::string(".") : pathHost.substr(0, slash + 1);
+  char* realFolder = realpath(folder.c_str(), nullptr);
+  bool inside = false;
+  if (realFolder != nullptr) {
+    std::string r = realRoot, f = realFolder;
+    inside = f == r || (f.size() > r.size() && f.compare(0, r.size(), r) == 0 && f[r.size()] == '/');
+  }
+  free(realRoot);
+  free(realFolder);
+  return inside;
+}
+
 // A free name beside `path` for content that is still being written.
 std::string TempBeside(const char* path) {
   for (int i = 0; i < 100; ++i) {
@@ -164,7 +186,9 @@ bool WriteOrigin(const QuarantineInfo& info, const uint8_t* content) {
 
 // Reads, checks and (for a restore) writes back one record file, then deletes
 // it. False, with the record file left as it is, on any failure.
-bool ActOnRecordFile(const std::string& recordPath, bool restore) {
+// A record's origin is read from the record itself: one that points into the
+// store would overwrite other records (or itself) when restored.
+bool ActOnRecordFile(const std::string& root, const std::string& recordPath, bool restore) {
   std::vector<uint8_t> data;
   if (!ReadWholeFile(recordPath.c_str(), &data) || data.empty()) return false;
   if (data.size() > 0xFFFFFFFFu) return false;
@@ -173,7 +197,7 @@ bool ActOnRecordFile(const std::string& recordPath, bool restore) {
   if (QuarantineParse(data.data(), length, &info) != kQrOk) return false;
   uint8_t* content = nullptr;
   if (QuarantineOpenContent(data.data(), length, &info, &content) != kQrOk) return false;
-  if (restore && !WriteOrigin(info, content)) return false;
+  if (restore && (LiesInside(root, info.path) || !WriteOrigin(info, content))) return false;
   return DeletePlainFile(recordPath);
 }
 
@@ -252,7 +276,7 @@ bool QuarantineStore::RestoreOrDelete(const char* name, bool restore) {
       own != entries_.end())
     recordPath = own->recordPath;
 
-  if (!ActOnRecordFile(recordPath, restore)) return false;
+  if (!ActOnRecordFile(root_, recordPath, restore)) return false;
   if (own != entries_.end()) entries_.erase(own);
   return true;
 }
@@ -282,7 +306,7 @@ bool QuarantineStore::RestoreAll() {
     size_t got = fread(head, 1, sizeof head, file);
     fclose(file);
     if (QuarantineIsRecord(head, (uint32_t)got))
-      ActOnRecordFile(path, true);  // a failed restore keeps its record
+      ActOnRecordFile(root_, path, true);  // a failed restore keeps its record
     else
       DeletePlainFile(path);        // not a record: not ours to keep
   }

@@ -251,6 +251,40 @@ TEST_F(QuarantineStoreTest, UnwritableOriginKeepsTheRecord) {
   EXPECT_TRUE(m.Exists(d.relative));
 }
 
+TEST_F(QuarantineStoreTest, OriginsInsideTheStoreAreNotRestored) {
+  Record kept = Place(m, "the backup of another file", "C:\\prog.exe");
+  std::string keptPath = "C:\\tarnwell.bak\\" + std::string(1, kept.relative[15]) + "\\" + kept.name;
+  std::string upper = keptPath;
+  for (char& c : upper) c = (char)toupper((unsigned char)c);
+  const std::string origins[] = {
+      keptPath,                                                          // another record
+      upper,                                                             // the same, other case
+      "C:\\Documents and Settings\\..\\tarnwell.bak\\new.exe",   // the store's root, through ".."
+  };
+  for (const std::string& origin : origins) {
+    SCOPED_TRACE(origin);
+    Record r = Place(m, "crafted content", origin);
+    ASSERT_TRUE(store.LoadStore());
+    EXPECT_FALSE(store.RestoreRecord(r.name.c_str()));
+    EXPECT_TRUE(m.Exists(r.relative));
+    EXPECT_EQ(m.Read(kept.relative), std::string(kept.bytes.begin(), kept.bytes.end()));
+    EXPECT_FALSE(m.Exists("c/tarnwell.bak/new.exe"));
+    ASSERT_TRUE(store.DeleteRecord(r.name.c_str()));
+  }
+  // RestoreAll keeps such a record rather than writing it into the store.
+  Record r = Place(m, "crafted content", keptPath);
+  ASSERT_TRUE(store.LoadStore());
+  EXPECT_TRUE(store.RestoreAll());
+  EXPECT_TRUE(m.Exists(r.relative));
+  // The record it pointed at was restored to its own origin, not overwritten.
+  EXPECT_EQ(m.Read("c/prog.exe"), "the backup of another file");
+  // A plain origin next to the store is restored as usual.
+  Record next = Place(m, "beside", "C:\\tarnwell.bak.txt");
+  ASSERT_TRUE(store.LoadStore());
+  EXPECT_TRUE(store.RestoreRecord(next.name.c_str()));
+  EXPECT_EQ(m.Read("c/tarnwell.bak.txt"), "beside");
+}
+
 TEST_F(QuarantineStoreTest, FailedWriteLeavesTheFileAtTheOriginAsItWas) {
   std::string content(200000, 0);
   for (size_t i = 0; i < content.size(); ++i) content[i] = (char)(i * 7 + (i >> 9));
