@@ -50,7 +50,7 @@ struct LibState {
   tw_u32 depth;
   tw_u32 pendingPush;
   tw_u32 pendingKind;
-  tw_u32 reserved;
+  tw_u32 failedWork;  // bytes read and reserved for members that did not decode, this file
   LibLevel levels[kMaxLevels];
 };
 static_assert(sizeof(LibState) <= 4112, "library state fits the CQEL area at offset 20");

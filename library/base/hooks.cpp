@@ -66,6 +66,7 @@ TW_ENTRY(NextUnit) {
     if (q->fileFlag6 == 0) {
       q->fileFlag6 = 1;
       s->depth = 0;
+      s->failedWork = 0;
     } else if (s->pendingPush) {
       if (s->depth + 1 < kMaxLevels) s->depth++;
       kind = s->pendingKind;

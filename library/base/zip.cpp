@@ -10,6 +10,11 @@
 #include "library/base/inflate.h"
 
 const tw_u32 kZipMaxMember = 64 * 1024 * 1024;
+// Members that do not decode give no layer, so the engine's layer limit does
+// not bound them; what they cost (bytes read, output reserved) is counted per
+// file, and once it passes this the archive is given up. Thousands of
+// directory entries naming one broken member cost no more than a few.
+const tw_u32 kZipFailedWork = 256 * 1024 * 1024;
 const tw_u32 kZipEndSearch = 65535 + 22;
 
 // Finds the end record in the last bytes of the scanned file.
@@ -93,7 +98,14 @@ TW_UNPACK(Zip) {
     if (ReadLayer(q, local, header, 30) != 30 || Get32(header) != 0x04034B50u) continue;
     tw_u32 data = local + 30 + Get16(header + 26) + Get16(header + 28);
     if (data > archive || packed > archive - data) continue;
-    if (!WriteMember(q, method, data, packed, size)) continue;
+    if (method == 0 && packed != size) continue;
+    LibState* s = State(q);
+    if (s->failedWork >= kZipFailedWork) break;
+    if (!WriteMember(q, method, data, packed, size)) {
+      tw_u32 cost = (packed < kZipFailedWork ? packed : kZipFailedWork) + (method == 0 ? 0 : size);
+      s->failedWork = cost > kZipFailedWork - s->failedWork ? kZipFailedWork : s->failedWork + cost;
+      continue;
+    }
     q->engine->membersUnzipped++;
     LayerWritten(q, kLevelMember);
     return TW_UNPACKED;

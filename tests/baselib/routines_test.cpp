@@ -1,0 +1,220 @@
+// The default library's routines on crafted files: ZIP archives whose
+// members cannot be decoded, packed files, and infected programs whose
+// repair cannot be completed or would not give back the original.
+#define TW_ROUTINES(R) R(Zip) R(ZipNext) R(Twpk) R(InfectorA) R(InfectorB) R(Eicar) R(Autorun)
+#define memcpy tw_lib_memcpy
+#define memset tw_lib_memset
+#define memmove tw_lib_memmove
+#define memcmp tw_lib_memcmp
+#include "library/sdk/tarnwell.h"
+#undef memcpy
+#undef memset
+#undef memmove
+#undef memcmp
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/baselib/fake_host.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+void Put16(Bytes& b, uint32_t v) {
+  b.push_back((uint8_t)v);
+  b.push_back((uint8_t)(v >> 8));
+}
+void Put32(Bytes& b, uint32_t v) {
+  Put16(b, v & 0xFFFF);
+  Put16(b, v >> 16);
+}
+void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+[[maybe_unused]] uint32_t Crc32(const Bytes& b) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (uint8_t x : b) {
+    c ^= x;
+    for (int k = 0; k < 8; k++) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+  }
+  return ~c;
+}
+
+struct CqelDeleter {
+  void operator()(CQEL* q) const { ::operator delete(q); }
+};
+std::unique_ptr<CQEL, CqelDeleter> NewCqel(CqelEngineHead* engine) {
+  CQEL* q = (CQEL*)::operator new(sizeof(CQEL));
+  std::memset((void*)q, 0, sizeof(CQEL));
+  q->engine = engine;
+  return std::unique_ptr<CQEL, CqelDeleter>(q);
+}
+
+// ---- ZIP -------------------------------------------------------------------
+
+struct Member {
+  std::string name;
+  uint32_t method;  // 0 stored, 8 deflated
+  Bytes data;       // as stored in the archive
+  uint32_t size;    // the size the headers claim once decoded
+};
+
+// An archive of local headers and a central directory; `entries` central
+// entries name the members in turn (more entries than members repeat them,
+// all pointing to the same local headers).
+Bytes Zip(const std::vector<Member>& members, uint32_t entries) {
+  Bytes out, cd;
+  std::vector<uint32_t> locals;
+  for (const Member& m : members) {
+    locals.push_back((uint32_t)out.size());
+    Put32(out, 0x04034B50u);
+    Put16(out, 20);
+    Put16(out, 0);
+    Put16(out, m.method);
+    Put32(out, 0);
+    Put32(out, 0);
+    Put32(out, (uint32_t)m.data.size());
+    Put32(out, m.size);
+    Put16(out, (uint32_t)m.name.size());
+    Put16(out, 0);
+    Append(out, Text(m.name));
+    Append(out, m.data);
+  }
+  for (uint32_t i = 0; i < entries; i++) {
+    const Member& m = members[i % members.size()];
+    Put32(cd, 0x02014B50u);
+    Put16(cd, 20);
+    Put16(cd, 20);
+    Put16(cd, 0);
+    Put16(cd, m.method);
+    Put32(cd, 0);
+    Put32(cd, 0);
+    Put32(cd, (uint32_t)m.data.size());
+    Put32(cd, m.size);
+    Put16(cd, (uint32_t)m.name.size());
+    Put16(cd, 0);
+    Put16(cd, 0);
+    Put16(cd, 0);
+    Put16(cd, 0);
+    Put32(cd, 0);
+    Put32(cd, locals[i % members.size()]);
+    Append(cd, Text(m.name));
+  }
+  uint32_t cdOffset = (uint32_t)out.size();
+  Append(out, cd);
+  Put32(out, 0x06054B50u);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put16(out, entries & 0xFFFF);
+  Put16(out, entries & 0xFFFF);
+  Put32(out, (uint32_t)cd.size());
+  Put32(out, cdOffset);
+  Put16(out, 0);
+  return out;
+}
+
+// A deflate stream of one final stored block holding `data`.
+Bytes StoredDeflate(const Bytes& data) {
+  Bytes out = {0x01};
+  Put16(out, (uint32_t)data.size());
+  Put16(out, ~(uint32_t)data.size() & 0xFFFF);
+  Append(out, data);
+  return out;
+}
+
+// Drives the archive as the engine does: the file's pass, the packer check
+// on its HEAD unit, then the unpack entry again after each member's pass.
+// Answers the members that came out.
+std::vector<Bytes> Unzip(CQEL* q, const Bytes& archive, uint32_t* last = nullptr) {
+  std::vector<Bytes> out;
+  host.scanned.data = archive;
+  q->size = (uint32_t)archive.size();
+  q->passFlag5 = 0;
+  q->fileFlag6 = 0;
+  EXPECT_EQ(q->NextUnit(q), 1u);
+  EXPECT_EQ(q->unitType, 1);
+  EXPECT_EQ(q->Zip_0(q), (unsigned long)TW_PACKER);
+  host.layer.data = archive;
+  host.layer.pos = 0;
+  host.scanned = FakeFile();
+  uint32_t r = q->Zip_1(q);
+  while (r == TW_UNPACKED && out.size() < 100000) {
+    out.push_back(host.scanned.data);
+    // The member's pass, to its END unit.
+    q->size = (uint32_t)host.scanned.data.size();
+    q->passFlag5 = 0;
+    while (q->NextUnit(q) && q->unitType != 9) {
+    }
+    q->size = (uint32_t)archive.size();
+    r = q->Zip_1(q);
+  }
+  if (last) *last = r;
+  return out;
+}
+
+class Routines : public ::testing::Test {
+ protected:
+  CqelEngineHead engine{};
+  std::unique_ptr<CQEL, CqelDeleter> cqel = NewCqel(&engine);
+  CQEL* q = cqel.get();
+  void SetUp() override { ResetHost(); }
+  void TearDown() override { EXPECT_EQ(host.trackedLive, 0u); }
+};
+
+TEST_F(Routines, ZipMembersComeOutInDirectoryOrder) {
+  Bytes a = Text("first member, stored"), b = Text("second member, deflated as one stored block");
+  Bytes zip = Zip({{"a.txt", 0, a, (uint32_t)a.size()}, {"b.txt", 8, StoredDeflate(b), (uint32_t)b.size()}}, 2);
+  uint32_t last = 99;
+  std::vector<Bytes> got = Unzip(q, zip, &last);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0], a);
+  EXPECT_EQ(got[1], b);
+  EXPECT_EQ(last, 0u);
+  EXPECT_EQ(engine.membersUnzipped, 2u);
+}
+
+// Members that cannot be decoded are passed over without a layer, so the
+// engine's limit on layers does not bound them: a directory of thousands of
+// entries naming one member whose stream ends short of the size it claims
+// made every entry read the member and reserve 64 MiB for its output.
+TEST_F(Routines, ZipMembersThatFailToDecodeCostABoundedAmountOfWork) {
+  Bytes chunk(60000, 'x');
+  Bytes stream = StoredDeflate(chunk);
+  const uint32_t claimed = 64 * 1024 * 1024;
+  Bytes zip = Zip({{"bomb.bin", 8, stream, claimed}}, 3000);
+  uint32_t last = 99;
+  std::vector<Bytes> got = Unzip(q, zip, &last);
+  EXPECT_TRUE(got.empty());
+  EXPECT_EQ(last, 0u);
+  // About four such members' worth, never one per entry (3000 would be
+  // 180 MB read and 192 GiB reserved).
+  EXPECT_LE(host.trackedBytes, 600ull * 1024 * 1024);
+  EXPECT_LE(host.layerBytesRead, 8ull * 1024 * 1024);
+}
+
+TEST_F(Routines, ZipStoredMembersOfTheWrongSizeAreNotRead) {
+  Bytes big(200000, 'y');
+  Bytes zip = Zip({{"s.bin", 0, big, 1000}}, 200);
+  std::vector<Bytes> got = Unzip(q, zip);
+  EXPECT_TRUE(got.empty());
+  EXPECT_LE(host.layerBytesRead, 4ull * 1024 * 1024);
+}
+
+// The budget belongs to the file: the next archive starts afresh.
+TEST_F(Routines, ZipBudgetIsPerFile) {
+  Bytes chunk(60000, 'x');
+  Bytes bad = Zip({{"bomb.bin", 8, StoredDeflate(chunk), 64u * 1024 * 1024}}, 3000);
+  Unzip(q, bad);
+  Bytes a = Text("a clean member after a hostile archive");
+  Bytes good = Zip({{"a.txt", 0, a, (uint32_t)a.size()}}, 1);
+  std::vector<Bytes> got = Unzip(q, good);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], a);
+}
+
+}  // namespace
