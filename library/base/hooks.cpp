@@ -132,6 +132,6 @@ TW_ENTRY(GenericRepair) {
   if (ReadScanned(q, size - block + saved, head, count) != count) return TW_UNDECIDED;
   if (TwScanSeek(q, 0) != 0 || TwScanWrite(q, head, count) != count) return TW_UNDECIDED;
   if (TwScanSeek(q, size - block) != size - block) return TW_UNDECIDED;
-  TwScanTruncate(q, 0);
+  if (!TwScanTruncate(q, 0)) return TW_UNDECIDED;  // the block is still there
   return TW_REPAIRED;
 }

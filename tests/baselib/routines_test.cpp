@@ -36,7 +36,7 @@ void Put32(Bytes& b, uint32_t v) {
 void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-[[maybe_unused]] uint32_t Crc32(const Bytes& b) {
+uint32_t Crc32(const Bytes& b) {
   uint32_t c = 0xFFFFFFFFu;
   for (uint8_t x : b) {
     c ^= x;
@@ -215,6 +215,108 @@ TEST_F(Routines, ZipBudgetIsPerFile) {
   std::vector<Bytes> got = Unzip(q, good);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], a);
+}
+
+// ---- test infectors and their repairs ---------------------------------------
+
+Bytes Program(uint32_t size, uint32_t seed) {
+  Bytes b(size);
+  uint32_t x = seed;
+  for (auto& c : b) {
+    x = x * 1103515245u + 12345u;
+    c = (uint8_t)(x >> 16);
+  }
+  return b;
+}
+
+Bytes Tail44() { return Text(std::string(44, 'T')); }
+
+Bytes InfectA(const Bytes& program) {
+  Bytes out = program;
+  Append(out, Text("TWINFECTA1"));
+  Put16(out, 1);
+  Put32(out, (uint32_t)program.size());
+  Put32(out, Crc32(program));
+  Append(out, Tail44());
+  return out;
+}
+
+Bytes InfectB(const Bytes& program) {
+  Bytes out = Text("TWB!");
+  out.resize(32, 0xE9);
+  out.insert(out.end(), program.begin() + 32, program.end());
+  Append(out, Text("TWINFECTB2"));
+  Put16(out, 1);
+  Put32(out, (uint32_t)program.size());
+  Put32(out, 0);
+  out.insert(out.end(), program.begin(), program.begin() + 32);
+  Append(out, Tail44());
+  return out;
+}
+
+// The file's pass up to its TAIL unit, where the infectors' records look.
+void ToTailUnit(CQEL* q, const Bytes& file) {
+  host.scanned.data = file;
+  q->size = (uint32_t)file.size();
+  q->passFlag5 = 0;
+  q->fileFlag6 = 0;
+  ASSERT_EQ(q->NextUnit(q), 1u);
+  ASSERT_EQ(q->NextUnit(q), 1u);
+  ASSERT_EQ(q->unitType, 2);
+}
+
+TEST_F(Routines, InfectorARepairCutsTheBlock) {
+  Bytes program = Program(10000, 7), file = InfectA(program);
+  ToTailUnit(q, file);
+  EXPECT_EQ(q->InfectorA_0(q), (unsigned long)TW_PRESENT);
+  EXPECT_EQ(q->InfectorA_1(q), (unsigned long)TW_REPAIRED);
+  EXPECT_EQ(host.scanned.data, program);
+}
+
+// A repair that cannot cut the file has not repaired it.
+TEST_F(Routines, InfectorARepairThatCannotCutTheFileFails) {
+  Bytes program = Program(10000, 7), file = InfectA(program);
+  ToTailUnit(q, file);
+  ASSERT_EQ(q->InfectorA_0(q), (unsigned long)TW_PRESENT);
+  host.failTruncate = true;
+  EXPECT_NE(q->InfectorA_1(q), (unsigned long)TW_REPAIRED);
+}
+
+// The block keeps the original's CRC-32: a program changed since it was
+// infected (or a block that lies) does not come back by cutting the block,
+// and the file is left as it is.
+TEST_F(Routines, InfectorARepairOfAProgramThatIsNotTheOriginalFails) {
+  Bytes program = Program(10000, 7), file = InfectA(program);
+  file[5000] ^= 0x55;
+  ToTailUnit(q, file);
+  ASSERT_EQ(q->InfectorA_0(q), (unsigned long)TW_PRESENT);
+  EXPECT_NE(q->InfectorA_1(q), (unsigned long)TW_REPAIRED);
+  EXPECT_EQ(host.scanned.data, file);
+}
+
+// GenericRepair with the parameters of the infector B record.
+struct GenericParams {
+  uint8_t tail[15] = {2, 96, 0, 20, 0, 32, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+};
+
+TEST_F(Routines, GenericRepairRestoresTheHeadAndCutsTheBlock) {
+  Bytes program = Program(8000, 9), file = InfectB(program);
+  ToTailUnit(q, file);
+  ASSERT_EQ(q->InfectorB_0(q), (unsigned long)TW_PRESENT);
+  ASSERT_EQ(q->InfectorB_1(q), (unsigned long)TW_GENERIC);
+  GenericParams params;
+  q->matchedTail = (cqel_u32)(uintptr_t)params.tail;
+  EXPECT_EQ(q->GenericRepair(q), (unsigned long)TW_REPAIRED);
+  EXPECT_EQ(host.scanned.data, program);
+}
+
+TEST_F(Routines, GenericRepairThatCannotCutTheFileFails) {
+  Bytes program = Program(8000, 9), file = InfectB(program);
+  ToTailUnit(q, file);
+  GenericParams params;
+  q->matchedTail = (cqel_u32)(uintptr_t)params.tail;
+  host.failTruncate = true;
+  EXPECT_NE(q->GenericRepair(q), (unsigned long)TW_REPAIRED);
 }
 
 }  // namespace
