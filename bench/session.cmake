@@ -19,10 +19,14 @@ if(TARGET tw_session32 AND TARGET tw_console32 AND TARGET tw_runtime32 AND TARGE
   add_executable(bench_find32 ${CMAKE_CURRENT_LIST_DIR}/walk/find32.c)
   tw_m32(bench_find32)
   set_target_properties(bench_find32 PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  # The same walk built natively, run with -x: the host calls alone.
+  add_executable(bench_hostcalls ${CMAKE_CURRENT_LIST_DIR}/walk/find32.c)
+  set_target_properties(bench_hostcalls PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
   add_custom_target(bench-walk
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/walk/walk_bench.py
       $<TARGET_FILE:bench_tarnwell_walk> ${CMAKE_BINARY_DIR}/bench-walk 3 $<TARGET_FILE:bench_find32>
-    DEPENDS bench_tarnwell_walk bench_find32
+      $<TARGET_FILE:bench_hostcalls>
+    DEPENDS bench_tarnwell_walk bench_find32 bench_hostcalls
     USES_TERMINAL
     COMMENT "Directory walk: tarnwell against find")
 endif()

@@ -8,8 +8,12 @@ Times are wall-clock times (best of the repeats) and, beside them, the CPU
 time of the process, which a busy machine disturbs less. FIND32 (optional)
 is the same find-like walk built as a 32-bit program: on hosts that run
 32-bit programs through an emulator, its ratio shows the emulation's part.
+HOSTCALLS (optional) is that walk built natively and run with -x: it also
+makes the two host calls per entry (a stat, an attribute listing) that the
+native-interface stand-in needs for a directory listing, and so shows the
+floor the host's file system puts under the simulated walk.
 
-usage: walk_bench.py TARNWELL WORK_FOLDER [REPEATS] [FIND32]"""
+usage: walk_bench.py TARNWELL WORK_FOLDER [REPEATS] [FIND32] [HOSTCALLS]"""
 
 import json
 import os
@@ -97,6 +101,8 @@ def main():
     scanner = best([walk_run(tarnwell, scan_out, env) for _ in range(repeats)])
     find = best([timed(["find", root], find_out) for _ in range(repeats)])
     emulated = best([timed([find32, root], find_out) for _ in range(repeats)]) if find32 else None
+    hostcalls = sys.argv[5] if len(sys.argv) > 5 else None
+    floor = best([timed([hostcalls, "-x", root], find_out) for _ in range(repeats)]) if hostcalls else None
 
     shown = shown_files(scan_out)
     print("files shown by the walk:  %d (expected %d)" % (shown, DIRS * FILES_PER_DIR))
@@ -105,6 +111,9 @@ def main():
     if emulated:
         print("find32:        %7.3f s wall %7.3f s CPU (find-like walk built 32-bit; ratio to find %.1f wall, "
               "%.1f CPU)" % (emulated + (emulated[0] / find[0], emulated[1] / max(find[1], 1e-3))))
+    if floor:
+        print("host calls:    %7.3f s wall %7.3f s CPU (native walk with a stat and an attribute listing per "
+              "entry, as the stand-in needs; ratio to find %.1f wall)" % (floor + (floor[0] / find[0],)))
     print("ratio tarnwell/find: %.2f wall, %.2f CPU (target <= 3)"
           % (scanner[0] / find[0], scanner[1] / max(find[1], 1e-3)))
 
