@@ -87,8 +87,7 @@ static inline tw_u32 LayerFileSize(CQEL* q) { return TwLayerSeek(q, 0, 2); }
 static inline int WriteLayer(CQEL* q, const void* data, tw_u32 n) {
   if (TwScanSeek(q, 0) != 0) return 0;
   if (TwScanWrite(q, data, n) != n) return 0;
-  TwScanTruncate(q, 0);
-  return 1;
+  return TwScanTruncate(q, 0) ? 1 : 0;  // else the end of an earlier layer follows
 }
 
 // The level whose packer of `kind` reads a packed file of `size`: the
