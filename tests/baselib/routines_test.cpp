@@ -329,4 +329,42 @@ TEST_F(Routines, GenericRepairThatCannotCutTheFileFails) {
   EXPECT_NE(q->GenericRepair(q), (unsigned long)TW_REPAIRED);
 }
 
+// ---- the USB autorun worm -----------------------------------------------------
+
+// The NAME unit of a file at `path` and the autorun check on it.
+unsigned long AutorunCheck(CQEL* q, const char* path, const Bytes& inf) {
+  std::strcpy(q->path, path);
+  host.scanned.data = inf;
+  q->size = (uint32_t)inf.size();
+  q->passFlag5 = 0;
+  q->fileFlag6 = 0;
+  for (int i = 0; i < 3; i++) EXPECT_EQ(q->NextUnit(q), 1u);
+  EXPECT_EQ(q->unitType, 3);
+  return q->Autorun_0(q);
+}
+
+TEST_F(Routines, AutorunAtTheRootOfARemovableDriveNamesTheWorm) {
+  host.driveTypes['F'] = 2;
+  Bytes worm = Program(3000, 11);
+  host.files["f:\\recycler\\x.exe"] = worm;
+  EXPECT_EQ(AutorunCheck(q, "F:\\autorun.inf", Text("[autorun]\r\nopen=RECYCLER\\x.exe\r\n")),
+            (unsigned long)TW_PRESENT);
+  EXPECT_EQ(q->heuristicCount, 1u);
+  EXPECT_EQ(q->heuristic[0].size, 3000u);
+  EXPECT_EQ(host.sweepRequests, 1u);
+  EXPECT_EQ(host.openHandles, 0u);
+}
+
+// Windows reads autorun.inf only at a drive's root: one in a folder (a copied
+// CD, an installer's files) starts nothing, and taking it for the worm put
+// the program it names, and every copy of it on the system, up for deletion.
+TEST_F(Routines, AutorunInAFolderIsNotTheWorm) {
+  host.driveTypes['F'] = 2;
+  host.files["f:\\cd\\setup.exe"] = Program(3000, 12);
+  EXPECT_EQ(AutorunCheck(q, "F:\\cd\\autorun.inf", Text("[autorun]\r\nopen=setup.exe\r\n")),
+            (unsigned long)TW_UNDECIDED);
+  EXPECT_EQ(q->heuristicCount, 0u);
+  EXPECT_EQ(host.sweepRequests, 0u);
+}
+
 }  // namespace
