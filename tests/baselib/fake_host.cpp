@@ -136,9 +136,11 @@ tw_u32 __stdcall TwDriveType(CQEL*, const char* root) {
 tw_u32 __stdcall TwListDrives(CQEL*, tw_u32 capacity, char* buffer) {
   std::string out;
   for (auto& d : host.driveTypes) out += std::string(1, d.first) + ":\\" + std::string(1, '\0');
-  if (out.size() + 1 > capacity) return (tw_u32)out.size() + 1;
-  std::memcpy(buffer, out.data(), out.size());
-  buffer[out.size()] = 0;
+  // Written only when the list and a final terminator fit; the size either way.
+  if (out.size() + 1 <= capacity) {
+    std::memcpy(buffer, out.data(), out.size());
+    buffer[out.size()] = 0;
+  }
   return (tw_u32)out.size();
 }
 

@@ -367,4 +367,20 @@ TEST_F(Routines, AutorunInAFolderIsNotTheWorm) {
   EXPECT_EQ(host.sweepRequests, 0u);
 }
 
+// Before the first file the start hook reads the root autorun.inf of every
+// removable drive, and of no other drive.
+TEST_F(Routines, StartHookKnowsTheWormBeforeTheFirstFile) {
+  host.driveTypes['C'] = 3;
+  host.driveTypes['F'] = 2;
+  host.files["c:\\autorun.inf"] = Text("[autorun]\r\nopen=c.exe\r\n");
+  host.files["c:\\c.exe"] = Program(100, 1);
+  host.files["f:\\autorun.inf"] = Text("[autorun]\r\nshell\\open\\command=\"w d\\w.exe\" /x\r\n");
+  host.files["f:\\w d\\w.exe"] = Program(200, 2);
+  EXPECT_EQ(q->StartHook1(q), 0u);
+  ASSERT_EQ(q->heuristicCount, 1u);
+  EXPECT_EQ(q->heuristic[0].size, 200u);
+  EXPECT_EQ(host.sweepRequests, 1u);
+  EXPECT_EQ(host.openHandles, 0u);
+}
+
 }  // namespace
