@@ -1,5 +1,7 @@
 // Directory queries: 16 KiB batches, record chaining, patterns, restart,
 // overflow, symbolic links; volumes and drive-letter links.
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <map>
@@ -201,6 +203,43 @@ TEST_F(NtDirectory, SymbolicLinksAreListedNotFollowedForever) {
   EXPECT_EQ(Create(&f, u"\\??\\C:\\L\\alias\\f.txt", GENERIC_READ, 7, FILE_OPEN, 0), STATUS_SUCCESS);
   NtClose(f);
   EXPECT_EQ(Create(&f, u"\\??\\C:\\L\\dangling", GENERIC_READ, 7, FILE_OPEN, 0), STATUS_OBJECT_NAME_NOT_FOUND);
+}
+
+// Host trees carry any time stamp, including times past January 2038 that a
+// 32-bit time_t cannot hold. Such files must still be listed and opened: a
+// file the listing drops is never scanned.
+TEST_F(NtDirectory, FilesDatedPast2038AreListedAndOpened) {
+  m.File("C:\\T\\late.exe", "MZ");
+  m.File("C:\\T\\plain.exe", "MZ");
+  Boot();
+  // 2040-01-01 00:00:00 UTC, set through the 64-bit time system call
+  // (utimensat_time64 on i386) so that this test does not rely on the time_t
+  // it was built with.
+  const long long late = 2208988800LL;
+  struct Ts64 {
+    long long sec;
+    long long nsec;
+  } times[2] = {{late, 0}, {late, 0}};
+  ASSERT_EQ(syscall(412, AT_FDCWD, m.Host("C:\\T\\late.exe").c_str(), times, 0), 0);
+  EXPECT_EQ(Names(u"\\??\\C:\\T", u"*"), (std::vector<std::u16string>{u".", u"..", u"late.exe", u"plain.exe"}));
+  const int64_t kUnixEpoch = 116444736000000000LL;  // 1970 in 100-ns units since 1601
+  HANDLE f = nullptr;
+  ASSERT_EQ(Create(&f, u"\\??\\C:\\T\\late.exe", GENERIC_READ | FILE_WRITE_ATTRIBUTES, 7, FILE_OPEN,
+                   FILE_SYNCHRONOUS_IO_NONALERT),
+            STATUS_SUCCESS);
+  EXPECT_EQ(Basic(f).LastWriteTime.QuadPart, kUnixEpoch + late * 10000000);
+  // Putting such a time back (as the scan does after a repair) keeps it.
+  FILE_BASIC_INFORMATION b = Basic(f);
+  b.LastWriteTime.QuadPart = kUnixEpoch + (late + 60) * 10000000;
+  b.FileAttributes = 0;
+  IO_STATUS_BLOCK io;
+  EXPECT_EQ(NtSetInformationFile(f, &io, &b, sizeof b, FileBasicInformation), STATUS_SUCCESS);
+  EXPECT_EQ(Basic(f).LastWriteTime.QuadPart, kUnixEpoch + (late + 60) * 10000000);
+  NtClose(f);
+  FILE_NETWORK_OPEN_INFORMATION n = {};
+  Name name(u"\\??\\C:\\T\\late.exe");
+  EXPECT_EQ(NtQueryFullAttributesFile(&name.oa, &n), STATUS_SUCCESS);
+  EXPECT_EQ(n.LastWriteTime.QuadPart, kUnixEpoch + (late + 60) * 10000000);
 }
 
 TEST_F(NtDirectory, QueriesNeedAFolderOpenForListing) {
