@@ -75,6 +75,13 @@ int64_t MonotonicNow();
 int64_t DeadlineFromTimeout(const LARGE_INTEGER* timeout);
 // Scales a relative 100-ns interval by the machine's timeScale.
 int64_t Scaled(int64_t interval100ns);
+// Nanoseconds to sleep for at most, of `left` 100-ns units still to wait: no
+// more than a day at a time (callers loop until their deadline), so that
+// very long waits neither overflow the conversion nor end at once.
+inline int64_t WaitChunk(int64_t left100ns) {
+  const int64_t kDay = 864000000000LL;  // 100-ns units
+  return (left100ns < kDay ? left100ns : kDay) * 100;
+}
 
 // ---- handles
 

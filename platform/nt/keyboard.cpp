@@ -84,7 +84,7 @@ bool SleepUntil(int64_t when, unsigned generation) {
   while (d.generation == generation) {
     int64_t left = when - MonotonicNow();
     if (left <= 0) return true;
-    d.wake.wait_for(lock, std::chrono::nanoseconds(left * 100));
+    d.wake.wait_for(lock, std::chrono::nanoseconds(WaitChunk(left)));
   }
   return false;
 }
@@ -99,9 +99,13 @@ void FeedScript(std::vector<ScriptKey> script, double scale, int64_t start, unsi
   };
   std::vector<Timed> records;
   for (const ScriptKey& k : script) {
-    int64_t at = start + static_cast<int64_t>(k.at * scale * 1e7);
-    records.push_back({at, k.makeCode, k.flags});
-    records.push_back({at + static_cast<int64_t>(0.05 * scale * 1e7), k.makeCode,
+    // A time the clock cannot count up to is never reached. Converted
+    // unchecked it overflowed into the past, and the key came at once.
+    double at = static_cast<double>(start) + (k.at + 0.05) * scale * 1e7;
+    if (!(at < 4.0e18)) continue;
+    int64_t press = start + static_cast<int64_t>(k.at * scale * 1e7);
+    records.push_back({press, k.makeCode, k.flags});
+    records.push_back({press + static_cast<int64_t>(0.05 * scale * 1e7), k.makeCode,
                        static_cast<USHORT>(k.flags | KEY_BREAK)});
   }
   std::stable_sort(records.begin(), records.end(), [](const Timed& a, const Timed& b) { return a.at < b.at; });

@@ -43,7 +43,7 @@ bool WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, 
     }
     int64_t left = deadline - MonotonicNow();
     if (left <= 0) return ready();
-    cv.wait_for(lock, std::chrono::nanoseconds(left * 100));
+    cv.wait_for(lock, std::chrono::nanoseconds(WaitChunk(left)));
   }
   return true;
 }

@@ -1,6 +1,7 @@
 // The keyboard class device, events, waits and delays scaled by timeScale,
 // threads and critical sections.
 #include <atomic>
+#include <thread>
 
 #include "tests/platform/nt_support.h"
 
@@ -53,6 +54,55 @@ TEST_F(NtKeyboard, PendingReadCompletesWhenAKeyArrives) {
   EXPECT_EQ(rec.UnitId, 0);
   NtClose(event);
   NtClose(kbd);
+}
+
+// A script may put a key at any time, however far off. A time beyond what
+// the clock can count is never reached: the key must not come at once
+// (the time in 100-ns units overflowed and wrapped into the past).
+TEST_F(NtKeyboard, ScriptedKeysFarInTheFutureNeverCome) {
+  m.Set("keyboard", "[{\"at\": 0.01, \"key\": \"A\"}, {\"at\": 1e13, \"key\": \"U\"}, {\"at\": 1e300, \"key\": \"B\"}]");
+  Boot();
+  HANDLE kbd, event;
+  Open(&kbd, &event);
+  KEYBOARD_INPUT_DATA rec = {};
+  IO_STATUS_BLOCK io;
+  LARGE_INTEGER t = Relative(5);
+  for (USHORT flags : {KEY_MAKE, KEY_BREAK}) {
+    NTSTATUS s = ReadKey(kbd, event, &rec, &io);
+    if (s == STATUS_PENDING) {
+      ASSERT_EQ(NtWaitForSingleObject(event, 1, &t), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(rec.MakeCode, 0x1E);
+    EXPECT_EQ(rec.Flags, flags);
+  }
+  ASSERT_EQ(ReadKey(kbd, event, &rec, &io), STATUS_PENDING);
+  t = Relative(0.3);
+  EXPECT_EQ(NtWaitForSingleObject(event, 1, &t), STATUS_TIMEOUT) << "make code " << rec.MakeCode;
+  NtClose(event);
+  NtClose(kbd);
+}
+
+// The longest relative time-out still waits (and does not spin or return at
+// once): checked against an event that another thread sets.
+TEST_F(NtKeyboard, LongestRelativeWaitStillWaits) {
+  Boot();
+  HANDLE event;
+  ASSERT_EQ(NtCreateEvent(&event, EVENT_ALL_ACCESS, nullptr, NotificationEvent, 0), STATUS_SUCCESS);
+  std::atomic<bool> returned{false};
+  std::thread setter([&] {
+    struct timespec ts = {0, 300000000};
+    nanosleep(&ts, nullptr);
+    EXPECT_FALSE(returned.load());
+    NtSetEvent(event, nullptr);
+  });
+  LARGE_INTEGER t;
+  t.QuadPart = -0x7FFFFFFFFFFFFFFFLL;
+  double start = Seconds();
+  EXPECT_EQ(NtWaitForSingleObject(event, 1, &t), STATUS_SUCCESS);
+  returned = true;
+  EXPECT_GE(Seconds() - start, 0.25);
+  setter.join();
+  NtClose(event);
 }
 
 TEST_F(NtKeyboard, QueuedRecordsCompleteAReadAtOnce) {
