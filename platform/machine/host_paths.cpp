@@ -2,8 +2,12 @@
 // and case-sensitive; Windows names are case-insensitive, so every component
 // is looked up in its folder when the exact name does not exist.
 #include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -45,6 +49,40 @@ bool FindNoCase(const std::string& dir, const std::string& name, std::string* fo
   return any;
 }
 
+// Where an existing host path really leads, symbolic links resolved; empty
+// when that cannot be told (an item on the way is missing or unreadable).
+std::string WhereItLeads(const std::string& path) {
+  int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  char buf[PATH_MAX];
+  std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  ssize_t n = readlink(proc.c_str(), buf, sizeof buf);
+  close(fd);
+  if (n > 0 && static_cast<size_t>(n) < sizeof buf && buf[0] == '/') return std::string(buf, static_cast<size_t>(n));
+  char* real = realpath(path.c_str(), nullptr);  // without /proc
+  if (real == nullptr) return std::string();
+  std::string out = real;
+  free(real);
+  return out;
+}
+
+bool Within(const std::string& path, const std::string& root) {
+  if (root == "/") return true;
+  return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == '/');
+}
+
+// False when the host item lies outside every drive of the machine (reached
+// through a symbolic link). An item whose place cannot be told is left to
+// the open that follows, which fails on its own.
+bool OnTheMachine(const Machine& machine, const std::string& hostPath) {
+  std::string real = WhereItLeads(hostPath);
+  if (real.empty()) return true;
+  for (const Drive& d : machine.drives) {
+    if (d.present && d.hasMedium && Within(real, d.realRoot.empty() ? d.root : d.realRoot)) return true;
+  }
+  return false;
+}
+
 // The host path the names lead to when each exists exactly as given; checks
 // the drive and the names, touches nothing on the host.
 PathStatus ExactOnDrive(const Machine& machine, int drive, const std::vector<std::string>& components,
@@ -82,6 +120,7 @@ PathStatus ResolveOnDrive(const Machine& machine, int drive, const std::vector<s
   // Fast path: the names exist exactly as given.
   struct stat st;
   if (lstat(exact.c_str(), &st) == 0) {
+    if (!OnTheMachine(machine, exact)) return PathStatus::PathNotFound;
     *hostPath = exact;
     return PathStatus::Found;
   }
@@ -93,6 +132,7 @@ PathStatus ResolveOnDrive(const Machine& machine, int drive, const std::vector<s
       if (FindNoCase(path, components[i], &found)) {
         next = path + "/" + found;
       } else if (last) {
+        if (!OnTheMachine(machine, path)) return PathStatus::PathNotFound;
         *hostPath = next;
         return PathStatus::NameNotFound;
       } else {
@@ -102,6 +142,7 @@ PathStatus ResolveOnDrive(const Machine& machine, int drive, const std::vector<s
     if (!last && !IsFolder(next)) return PathStatus::PathNotFound;
     path = next;
   }
+  if (!OnTheMachine(machine, path)) return PathStatus::PathNotFound;
   *hostPath = path;
   return PathStatus::Found;
 }

@@ -158,6 +158,10 @@ bool ParseDrives(const Json& drives, const std::string& folder, bool checkFolder
           *err = what + " root " + d.root + " is not a folder";
           return false;
         }
+        if (char* real = realpath(d.root.c_str(), nullptr)) {
+          d.realRoot = real;
+          free(real);
+        }
       }
     } else {
       *err = what + " \"root\" must be a folder name or null";

@@ -41,6 +41,7 @@ struct Drive {
   bool present = false;    // the letter exists (its "\??\X:" link exists)
   bool hasMedium = false;  // false for "root": null (no medium in the drive)
   std::string root;        // absolute host folder, without trailing '/' (hasMedium only)
+  std::string realRoot;    // the same with symbolic links resolved (empty: as root)
   DriveType type = DriveType::Fixed;
   bool hasFreeBytes = false;  // "freeBytes" given: reported instead of the real free space
   uint64_t freeBytes = 0;
@@ -178,6 +179,12 @@ enum class PathStatus {
 // matching each component case-insensitively (an exact match wins). Components
 // are UTF-8 and must not be empty, ".", ".." or contain \ / : * ? " < > | or
 // control characters. An empty list names the drive's root.
+// Host symbolic links on a drive act as NTFS junctions do: they are followed
+// while they lead to a place on one of the machine's drives (this one or
+// another). A link that leads out of every drive names nothing on the
+// simulated PC, and a path through it is PathNotFound, so nothing a program
+// does on a drive (deleting, repairing, changing attributes) reaches host
+// files outside the machine.
 PathStatus ResolveOnDrive(const Machine& machine, int drive, const std::vector<std::string>& components,
                           std::string* hostPath);
 

@@ -239,6 +239,58 @@ TEST_F(DrivePaths, DotDotStaysOnTheDrive) {
   EXPECT_EQ(tw::ResolveOnDrive(m, 2, comps, &host), tw::PathStatus::Invalid);
 }
 
+// Host links on a drive act as NTFS junctions: followed while they stay on
+// the machine's drives, refused once they lead out of them. A scan deletes,
+// repairs and resets attributes of what it finds; through a link on a
+// "USB disk" it must not reach host files that are on no simulated drive.
+TEST_F(DrivePaths, LinksLeavingTheMachineAreNotFollowed) {
+  MachineFixture outside("tw-outside");
+  MachineFixture::WriteHost(outside.Dir() + "/secret.txt", "s");
+  ASSERT_EQ(mkdir((outside.Dir() + "/folder").c_str(), 0777), 0);
+  std::string dir = f.Host("C:\\Dir");
+  ASSERT_EQ(symlink((outside.Dir() + "/secret.txt").c_str(), (dir + "/out.txt").c_str()), 0);
+  ASSERT_EQ(symlink((outside.Dir() + "/folder").c_str(), (dir + "/OutDir").c_str()), 0);
+  ASSERT_EQ(symlink(f.Dir().c_str(), (dir + "/machine").c_str()), 0);  // the machine folder is on no drive
+  ASSERT_EQ(symlink("Sub", (dir + "/in").c_str()), 0);
+  ASSERT_EQ(symlink("../Dir/Sub/File.TXT", (dir + "/Empty/rel.txt").c_str()), 0);
+  ASSERT_EQ(symlink("missing", (dir + "/dangling").c_str()), 0);
+  std::string host = "unchanged";
+  EXPECT_EQ(Resolve("C:\\Dir\\out.txt", &host), tw::PathStatus::PathNotFound);
+  EXPECT_EQ(Resolve("C:\\dir\\OUT.TXT", &host), tw::PathStatus::PathNotFound);  // the slow lookup too
+  EXPECT_EQ(Resolve("C:\\Dir\\OutDir", &host), tw::PathStatus::PathNotFound);
+  EXPECT_EQ(Resolve("C:\\Dir\\OutDir\\new.txt", &host), tw::PathStatus::PathNotFound);  // no creating there
+  EXPECT_EQ(Resolve("C:\\dir\\outdir\\new.txt", &host), tw::PathStatus::PathNotFound);
+  EXPECT_EQ(Resolve("C:\\Dir\\machine\\machine.json", &host), tw::PathStatus::PathNotFound);
+  EXPECT_EQ(host, "unchanged");
+  // Links that stay on the drive work as before, and a dangling one is still
+  // there (opening it fails later).
+  EXPECT_EQ(Resolve("C:\\Dir\\in\\File.TXT", &host), tw::PathStatus::Found);
+  EXPECT_EQ(host, dir + "/in/File.TXT");
+  EXPECT_EQ(Resolve("C:\\DIR\\IN\\NEW.TXT", &host), tw::PathStatus::NameNotFound);
+  EXPECT_EQ(Resolve("C:\\Dir\\Empty\\rel.txt", &host), tw::PathStatus::Found);
+  EXPECT_EQ(Resolve("C:\\Dir\\dangling", &host), tw::PathStatus::Found);
+}
+
+// A link may lead to another drive of the machine (a junction from a USB disk
+// into C:), and a drive root may itself be reached through a host link.
+TEST(DriveLinks, OtherDrivesAndLinkedRoots) {
+  MachineFixture elsewhere("tw-elsewhere");
+  MachineFixture::WriteHost(elsewhere.Dir() + "/usb-file.txt", "u");
+  MachineFixture g;
+  g.Drive('C', "c").Drive('F', "usb", "removable");
+  g.File("C:\\WINDOWS\\win.ini", "w");
+  ASSERT_EQ(rmdir((g.Dir() + "/usb").c_str()), 0);
+  ASSERT_EQ(symlink(elsewhere.Dir().c_str(), (g.Dir() + "/usb").c_str()), 0);
+  ASSERT_EQ(symlink(g.Host("C:\\WINDOWS").c_str(), (elsewhere.Dir() + "/win").c_str()), 0);
+  g.Write();
+  tw::Machine m;
+  std::string err, host;
+  ASSERT_TRUE(tw::LoadMachine(g.Json(), &m, &err)) << err;
+  EXPECT_EQ(tw::ResolveDrivePath(m, "F:\\usb-file.txt", &host), tw::PathStatus::Found);
+  EXPECT_EQ(tw::ResolveDrivePath(m, "F:\\win\\WIN.INI", &host), tw::PathStatus::Found);
+  EXPECT_EQ(tw::ResolveDrivePath(m, "F:\\win\\new.ini", &host), tw::PathStatus::NameNotFound);
+}
+
 TEST_F(DrivePaths, HostToDrive) {
   std::string p;
   ASSERT_TRUE(tw::HostToDrivePath(m, f.Host("C:\\Dir\\Sub\\File.TXT"), &p));

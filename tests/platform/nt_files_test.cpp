@@ -1,5 +1,8 @@
 // Files through the native calls: dispositions, positions, information
 // classes, DOS attributes in xattrs, sharing, deletion, faults.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "tests/platform/nt_support.h"
 
 namespace {
@@ -351,6 +354,30 @@ TEST_F(NtFiles, Rename) {
   EXPECT_EQ(Write(h, "Z"), STATUS_SUCCESS);
   NtClose(h);
   EXPECT_EQ(m.Read("C:\\Dir\\b.txt"), "Z");
+}
+
+// A host link on a drive that leads out of the machine names nothing on the
+// simulated PC: the scanner can neither open nor delete what it points to.
+TEST_F(NtFiles, LinksOutOfTheMachineAreNotFollowed) {
+  m.File("F:\\x.txt", "x");
+  Boot();
+  twtest::MachineFixture outside("tw-outside");
+  std::string victim = outside.Dir() + "/victim.exe";
+  twtest::MachineFixture::WriteHost(victim, "MZ");
+  ASSERT_EQ(symlink(victim.c_str(), m.Host("F:\\victim.exe").c_str()), 0);
+  ASSERT_EQ(symlink(outside.Dir().c_str(), m.Host("F:\\out").c_str()), 0);
+  HANDLE h = nullptr;
+  EXPECT_EQ(Create(&h, u"\\??\\F:\\victim.exe", GENERIC_READ | GENERIC_WRITE | DELETE, 7, FILE_OPEN,
+                   FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT),
+            STATUS_OBJECT_PATH_NOT_FOUND);
+  EXPECT_EQ(Create(&h, u"\\??\\F:\\out\\new.exe", GENERIC_WRITE, 7, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE),
+            STATUS_OBJECT_PATH_NOT_FOUND);
+  Name n(u"\\??\\F:\\OUT\\victim.exe");
+  FILE_NETWORK_OPEN_INFORMATION info;
+  EXPECT_EQ(NtQueryFullAttributesFile(&n.oa, &info), STATUS_OBJECT_PATH_NOT_FOUND);
+  EXPECT_EQ(twtest::MachineFixture::ReadHost(victim), "MZ");
+  struct stat st;
+  EXPECT_NE(stat((outside.Dir() + "/new.exe").c_str(), &st), 0);
 }
 
 TEST_F(NtFiles, FaultInjection) {
