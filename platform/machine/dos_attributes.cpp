@@ -13,13 +13,25 @@
 namespace tw {
 
 int64_t UnixToFileTime(const struct timespec& ts) {
-  return kFileTimeUnixEpoch + static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100;
+  // Host file systems keep times a FILETIME cannot count (tmpfs takes any
+  // 64-bit second count); those become its first and last value instead of
+  // overflowing into an arbitrary one.
+  const int64_t kFirstSecond = -kFileTimeUnixEpoch / 10000000;  // 1601-01-01
+  const int64_t kLastSecond = (INT64_MAX - kFileTimeUnixEpoch) / 10000000;
+  int64_t sec = static_cast<int64_t>(ts.tv_sec);
+  if (sec < kFirstSecond) return 0;
+  if (sec > kLastSecond) return INT64_MAX;
+  int64_t whole = kFileTimeUnixEpoch + sec * 10000000;
+  int64_t fraction = ts.tv_nsec / 100;
+  if (fraction > INT64_MAX - whole) return INT64_MAX;
+  return whole + fraction < 0 ? 0 : whole + fraction;
 }
 
 struct timespec FileTimeToUnix(int64_t fileTime) {
-  int64_t t = fileTime - kFileTimeUnixEpoch;
-  int64_t sec = t / 10000000;
-  int64_t rem = t % 10000000;
+  // Whole seconds first: the 1970 offset is a whole number of them, and any
+  // 64-bit value a caller hands in stays in range.
+  int64_t sec = fileTime / 10000000 - kFileTimeUnixEpoch / 10000000;
+  int64_t rem = fileTime % 10000000;
   if (rem < 0) {
     rem += 10000000;
     sec -= 1;

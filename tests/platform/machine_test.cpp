@@ -344,6 +344,43 @@ TEST(Text, Western) {
 
 // ---- DOS attributes
 
+// Host time stamps are whatever the file system holds (tmpfs keeps any
+// 64-bit second count). Times outside what a FILETIME can count come out as
+// its ends, not as a wrapped-around number.
+TEST(DosAttributes, HostTimesOutsideTheFileTimeRange) {
+  const int64_t kEpoch = 116444736000000000LL;  // 1970-01-01 in 100-ns units since 1601
+  struct timespec ts = {0, 0};
+  EXPECT_EQ(tw::UnixToFileTime(ts), kEpoch);
+  ts.tv_sec = 2208988800LL;  // 2040-01-01
+  ts.tv_nsec = 123456789;
+  EXPECT_EQ(tw::UnixToFileTime(ts), kEpoch + 2208988800LL * 10000000 + 1234567);
+  ts.tv_sec = -11644473600LL;  // 1601-01-01 exactly
+  ts.tv_nsec = 0;
+  EXPECT_EQ(tw::UnixToFileTime(ts), 0);
+  ts.tv_sec = -11644473601LL;  // before 1601
+  EXPECT_EQ(tw::UnixToFileTime(ts), 0);
+  ts.tv_sec = static_cast<time_t>(1) << 60;
+  EXPECT_EQ(tw::UnixToFileTime(ts), INT64_MAX);
+  ts.tv_sec = -(static_cast<time_t>(1) << 60);
+  EXPECT_EQ(tw::UnixToFileTime(ts), 0);
+  ts.tv_sec = (INT64_MAX - kEpoch) / 10000000;  // the last whole second that fits
+  ts.tv_nsec = 0;
+  EXPECT_EQ(tw::UnixToFileTime(ts), kEpoch + ts.tv_sec * 10000000);
+  ts.tv_nsec = 999999999;  // but not all of its fractions
+  EXPECT_EQ(tw::UnixToFileTime(ts), INT64_MAX);
+  // And back: any 64-bit value a program sets converts without overflow.
+  for (int64_t ft : {int64_t{kEpoch + 10000000LL * 86400 + 12345}, int64_t{5}, int64_t{INT64_MAX}}) {
+    struct timespec back = tw::FileTimeToUnix(ft);
+    EXPECT_EQ(tw::UnixToFileTime(back), ft);
+  }
+  struct timespec low = tw::FileTimeToUnix(INT64_MIN);
+  EXPECT_LT(low.tv_sec, -11644473600LL);
+  EXPECT_GE(low.tv_nsec, 0);
+  EXPECT_LT(low.tv_nsec, 1000000000);
+  EXPECT_EQ(tw::UnixToFileTime(low), 0);
+}
+
+
 TEST(DosAttributes, DefaultsAndStoredWords) {
   MachineFixture f;
   f.Drive('C', "c");
