@@ -34,6 +34,10 @@ void TwNtPushKey(USHORT makeCode, USHORT flags);
 // Number of open handles (for leak checks in tests).
 unsigned TwNtHandleCount(void);
 
+// Makes `value` the next handle value to be handed out (tests of the wrap of
+// handle values after a billion handles). Values still open are skipped.
+void TwNtSetNextHandleValue(unsigned value);
+
 // The stand-in's main(): loads TARNWELL_MACHINE, prepares the boot screen and
 // calls NtProcessStartup. Exposed for programs that provide their own main.
 int TwNtMain(int argc, char** argv);

@@ -73,9 +73,14 @@ HandleTable& Handles() {
 HANDLE AddHandle(std::shared_ptr<Object> object) {
   HandleTable& t = Handles();
   std::lock_guard<std::mutex> g(t.m);
-  uintptr_t h = t.next;
-  t.next += 4;
-  if (t.next >= 0x7FFFFFF0) t.next = 0x100;  // after a billion handles, wrap
+  // After half a billion handles the values wrap; one still open is skipped,
+  // so that it never comes to stand for a second object.
+  uintptr_t h;
+  do {
+    h = t.next;
+    t.next += 4;
+    if (t.next >= 0x7FFFFFF0) t.next = 0x100;
+  } while (t.objects.count(h) != 0);
   t.objects[h] = std::move(object);
   return reinterpret_cast<HANDLE>(h);
 }
@@ -281,6 +286,12 @@ extern "C" void TwNtClearFaults(void) {
   std::lock_guard<std::mutex> g(FaultLock());
   Faults().clear();
   gFaultsArmed = false;
+}
+
+extern "C" void TwNtSetNextHandleValue(unsigned value) {
+  HandleTable& t = Handles();
+  std::lock_guard<std::mutex> g(t.m);
+  t.next = value < 0x100 || value >= 0x7FFFFFF0 ? 0x100 : value & ~3u;
 }
 
 extern "C" unsigned TwNtHandleCount(void) {

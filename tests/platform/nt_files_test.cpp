@@ -380,6 +380,33 @@ TEST_F(NtFiles, LinksOutOfTheMachineAreNotFollowed) {
   EXPECT_NE(stat((outside.Dir() + "/new.exe").c_str(), &st), 0);
 }
 
+// Handle values wrap after half a billion handles. A value still open must
+// not be handed out again: it would then stand for two objects, and the
+// first one's owner would work on the second (or lose it on close).
+TEST_F(NtFiles, WrappedHandleValuesSkipOpenHandles) {
+  Boot();
+  HANDLE first = nullptr, second = nullptr, third = nullptr;
+  ASSERT_EQ(NtCreateEvent(&first, EVENT_ALL_ACCESS, nullptr, NotificationEvent, 0), STATUS_SUCCESS);
+  unsigned before = TwNtHandleCount();
+  TwNtSetNextHandleValue(static_cast<unsigned>(reinterpret_cast<uintptr_t>(first)));
+  ASSERT_EQ(NtCreateEvent(&second, EVENT_ALL_ACCESS, nullptr, NotificationEvent, 0), STATUS_SUCCESS);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(TwNtHandleCount(), before + 1);
+  ASSERT_EQ(NtSetEvent(first, nullptr), STATUS_SUCCESS);
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  EXPECT_EQ(NtWaitForSingleObject(second, 0, &zero), STATUS_TIMEOUT);  // a different event
+  EXPECT_EQ(NtWaitForSingleObject(first, 0, &zero), STATUS_SUCCESS);
+  // The end of the range wraps to its start.
+  TwNtSetNextHandleValue(0x7FFFFFEC);
+  ASSERT_EQ(NtCreateEvent(&third, EVENT_ALL_ACCESS, nullptr, NotificationEvent, 0), STATUS_SUCCESS);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(third), 0x7FFFFFECu);
+  EXPECT_EQ(NtClose(first), STATUS_SUCCESS);
+  EXPECT_EQ(NtClose(second), STATUS_SUCCESS);
+  EXPECT_EQ(NtClose(third), STATUS_SUCCESS);
+  EXPECT_EQ(NtClose(second), STATUS_INVALID_HANDLE);
+}
+
 TEST_F(NtFiles, FaultInjection) {
   m.File("C:\\f.txt", "x");
   Boot();
