@@ -42,20 +42,23 @@ void NoteFile(Registry& r) {
 }
 
 // Reads the file again when it changed since we last read or wrote it.
-void Refresh() {
+// False when it changed and cannot be read (malformed, unreadable): the tree
+// in memory is then older than the file, and writing it out would replace
+// whatever the file now holds.
+bool Refresh() {
   Registry& r = TheRegistry();
-  if (!r.open || r.file.empty()) return;
+  if (!r.open || r.file.empty()) return true;
   struct stat now;
   bool exists = stat(r.file.c_str(), &now) == 0;
   bool changed = r.stale || exists != r.seenValid || (exists && !SameStat(now, r.seen));
-  if (!changed) return;
+  if (!changed) return true;
   tw::RegistryStore fresh;
   std::string error;
-  if (fresh.Load(r.file, &error)) {
-    r.store = std::move(fresh);
-    r.stale = false;
-    NoteFile(r);
-  }
+  if (!fresh.Load(r.file, &error)) return false;
+  r.store = std::move(fresh);
+  r.stale = false;
+  NoteFile(r);
+  return true;
 }
 
 LONG Persist() {
@@ -162,7 +165,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, void*
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   if (!Ready()) return ERROR_BADKEY;
-  Refresh();
+  if (!Refresh()) return ERROR_REGISTRY_CORRUPT;  // never overwrite a file we cannot read
   tw::RegKeyRef parent;
   LONG r = Lookup(key, &parent);
   if (r != ERROR_SUCCESS) return r;
@@ -213,7 +216,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD*, DWORD* type, BYTE* dat
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
   if (!Ready()) return ERROR_BADKEY;
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
-  Refresh();
+  if (!Refresh()) return ERROR_REGISTRY_CORRUPT;  // never overwrite a file we cannot read
   tw::RegKeyRef k;
   LONG r = Lookup(key, &k);
   if (r != ERROR_SUCCESS) return r;
@@ -236,7 +239,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
 
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
   if (!Ready()) return ERROR_BADKEY;
-  Refresh();
+  if (!Refresh()) return ERROR_REGISTRY_CORRUPT;  // never overwrite a file we cannot read
   tw::RegKeyRef k;
   LONG r = Lookup(key, &k);
   if (r != ERROR_SUCCESS) return r;
@@ -249,7 +252,7 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   if (!Ready()) return ERROR_BADKEY;
   std::u16string sub = ToUnicode(subKey);
   if (sub.empty()) return ERROR_INVALID_PARAMETER;  // as Windows: never the key itself
-  Refresh();
+  if (!Refresh()) return ERROR_REGISTRY_CORRUPT;  // never overwrite a file we cannot read
   tw::RegKeyRef parent;
   LONG r = Lookup(key, &parent);
   if (r != ERROR_SUCCESS) return r;

@@ -321,4 +321,37 @@ TEST_F(Win32Test, RegistryFollowsTheFileOnDisk) {
   RegCloseKey(key);
 }
 
+
+// A registry file that changed on disk and can no longer be read (a person's
+// broken edit, a half-copied file) is never replaced by the older tree held
+// in memory: writes fail and the file stays as it is.
+TEST_F(Win32Test, RegistryWritesNeverReplaceAFileThatCannotBeRead) {
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", &key),
+            ERROR_SUCCESS);
+  const std::string broken =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mine]\r\n"
+      "\"Kept\"=dword:not-hex\r\n";
+  m.Write("registry.reg", broken);
+  const char text[] = "x";
+  EXPECT_EQ(RegSetValueExA(key, "New", 0, REG_SZ, (const BYTE*)text, 2), ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(RegDeleteValueA(key, "CurrentVersion"), ERROR_REGISTRY_CORRUPT);
+  HKEY created = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(key, "Sub", 0, nullptr, 0, 0, nullptr, &created, nullptr), ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"),
+            ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(m.Read("registry.reg"), broken);
+  // Once the file reads again, writes go through and keep what it holds.
+  m.Write("registry.reg",
+          "Windows Registry Editor Version 5.00\r\n\r\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+          "\"Fixed\"=dword:00000001\r\n\r\n");
+  EXPECT_EQ(RegSetValueExA(key, "New", 0, REG_SZ, (const BYTE*)text, 2), ERROR_SUCCESS);
+  std::string now = m.Read("registry.reg");
+  EXPECT_NE(now.find("\"Fixed\"=dword:00000001"), std::string::npos);
+  EXPECT_NE(now.find("\"New\""), std::string::npos);
+  RegCloseKey(key);
+}
+
 }  // namespace
