@@ -3,15 +3,7 @@
 // check entry, the repairs a present answer leads to, and the ZIP and TWPK
 // unpacking of nested layers (to the engine's limit of 33 steps).
 #define TW_ROUTINES(R) R(Zip) R(ZipNext) R(Twpk) R(InfectorA) R(InfectorB) R(Eicar) R(Autorun)
-#define memcpy tw_lib_memcpy
-#define memset tw_lib_memset
-#define memmove tw_lib_memmove
-#define memcmp tw_lib_memcmp
-#include "library/sdk/tarnwell.h"
-#undef memcpy
-#undef memset
-#undef memmove
-#undef memcmp
+#include "tests/baselib/library_sdk.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,14 +1,4 @@
-// The SDK declares the runtime helpers the routines call (the C library's
-// here); renamed while it is included so they do not meet <cstring>'s.
-#define memcpy tw_lib_memcpy
-#define memset tw_lib_memset
-#define memmove tw_lib_memmove
-#define memcmp tw_lib_memcmp
-#include "library/sdk/tarnwell.h"
-#undef memcpy
-#undef memset
-#undef memmove
-#undef memcmp
+#include "tests/baselib/library_sdk.h"
 
 #include "tests/baselib/fake_host.h"
 

@@ -2,15 +2,7 @@
 // members cannot be decoded, packed files, and infected programs whose
 // repair cannot be completed or would not give back the original.
 #define TW_ROUTINES(R) R(Zip) R(ZipNext) R(Twpk) R(InfectorA) R(InfectorB) R(Eicar) R(Autorun)
-#define memcpy tw_lib_memcpy
-#define memset tw_lib_memset
-#define memmove tw_lib_memmove
-#define memcmp tw_lib_memcmp
-#include "library/sdk/tarnwell.h"
-#undef memcpy
-#undef memset
-#undef memmove
-#undef memcmp
+#include "tests/baselib/library_sdk.h"
 
 #include <gtest/gtest.h>
 
