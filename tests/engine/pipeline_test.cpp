@@ -100,6 +100,16 @@ ROUTINE(StartHook1) { Log("start1", q); return 0; }
 ROUTINE(StartHook2) { Log("start2", q); return 0; }
 ROUTINE(StopHook1) { Log("stop1", q); return 0; }
 
+// The HEAD-like unit: the file's first 256 bytes (zero-filled), type 1.
+uint32_t HeadUnit(CQEL* q) {
+  HANDLE h = EngineScannedFile(attached);
+  std::memset(q->unitWindow, 0, 256);
+  FileSeek(&ctx, h, 0, 0);
+  FileRead(&ctx, h, q->unitWindow, q->size < 256 ? q->size : 256);
+  q->unitType = 1;
+  return 1;
+}
+
 // One HEAD-like unit per pass (unit type 1, the file's first bytes), then,
 // for layers, one unit of type 9 that the "continue" packer recognises.
 ROUTINE(NextUnit) {
@@ -109,12 +119,7 @@ ROUTINE(NextUnit) {
   }
   uint8_t n = q->reserved20[0]++;
   if (n == 0) {
-    HANDLE h = EngineScannedFile(attached);
-    std::memset(q->unitWindow, 0, 256);
-    FileSeek(&ctx, h, 0, 0);
-    FileRead(&ctx, h, q->unitWindow, q->size < 256 ? q->size : 256);
-    q->unitType = 1;
-    return 1;
+    return HeadUnit(q);
   }
   if (n == 1 && unitsPerPass > 1) {
     q->unitType = 9;
@@ -185,12 +190,7 @@ ROUTINE(LevelNextUnit) {
   }
   uint8_t n = unitOfSize[q->size]++;
   if (n == 0) {
-    HANDLE h = EngineScannedFile(attached);
-    std::memset(q->unitWindow, 0, 256);
-    FileSeek(&ctx, h, 0, 0);
-    FileRead(&ctx, h, q->unitWindow, q->size < 256 ? q->size : 256);
-    q->unitType = 1;
-    return 1;
+    return HeadUnit(q);
   }
   if (n == 1) {
     q->unitType = 9;

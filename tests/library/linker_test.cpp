@@ -269,11 +269,17 @@ Bytes HelperCode(uint32_t value) {
   return b;
 }
 
-Bytes HelperObject(const std::string& name, uint32_t value) {
+// An object of one code section returning `value`, without symbols yet.
+CoffDesc HelperDesc(uint32_t value) {
   CoffDesc d;
   CoffSectionDesc text;
   text.data = HelperCode(value);
   d.sections.push_back(text);
+  return d;
+}
+
+Bytes HelperObject(const std::string& name, uint32_t value) {
+  CoffDesc d = HelperDesc(value);
   d.symbols.push_back({name, 0, 1, 0x20, 2, 0});
   return BuildCoff(d);
 }
@@ -316,10 +322,7 @@ TEST(Binding, AFullSymbolTableTakesNoMoreAndStillBinds) {
   // rest are dropped; later objects still bind to what is there.
   LibraryMachine m;
   BaseFileSpec f;
-  CoffDesc d;
-  CoffSectionDesc text;
-  text.data = HelperCode(4321);
-  d.sections.push_back(text);
+  CoffDesc d = HelperDesc(4321);
   auto name = [](uint32_t i) {
     char buf[32];
     snprintf(buf, sizeof buf, "?Sym%05u@@YGIXZ", i);
@@ -354,10 +357,7 @@ TEST(Binding, NameKeysCraftedToShareOneProbeChainStayCheap) {
   auto keyOf = [&](uint32_t j) { return j * inverse; };  // key * c == j: bucket 0
   LibraryMachine m;
   BaseFileSpec f;
-  CoffDesc d;
-  CoffSectionDesc text;
-  text.data = HelperCode(4321);
-  d.sections.push_back(text);
+  CoffDesc d = HelperDesc(4321);
   std::vector<std::string> names;
   for (uint32_t j = 1; j <= 9000; ++j) names.push_back(ForgeName("?H", keyOf(j)));
   for (const std::string& n : names) d.symbols.push_back({n, 0, 1, 0x20, 2, 0});
