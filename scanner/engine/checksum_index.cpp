@@ -106,6 +106,64 @@ uint32_t FilterBit(uint32_t group, uint32_t crc, uint32_t mask) {
   return ((crc ^ (group * 0x9E3779B9u)) * 0x85EBCA6Bu >> 8) & mask;
 }
 
+
+// The lowest record index of (group, crc), or 0xFFFFFFFF. Only reached for
+// the few pairs that pass the filter, so it stays out of the hot loop.
+__attribute__((noinline)) uint32_t FindEntry(const ChecksumIndex* index, uint32_t group, uint32_t crc) {
+  uint32_t lo = index->entryStart[group], hi = index->entryStart[group + 1];
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    if (index->entries[mid].crc < crc)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo < index->entryStart[group + 1] && index->entries[lo].crc == crc ? index->entries[lo].index : 0xFFFFFFFFu;
+}
+
+
+// Splits the groups into runs and works out each run's answer for zeros,
+// with the same running CRC the match uses.
+void BuildRuns(ChecksumIndex* index, uint32_t runs) {
+  const uint32_t* keys = index->groupKeys;
+  uint32_t r = 0;
+  for (uint32_t g = 0; g < index->groupCount; r++) {
+    ChecksumRun* run = &index->runs[r];
+    const uint32_t head = keys[g] >> 8;
+    run->firstGroup = g;
+    run->offset = (uint16_t)(head & 0xFFFF);
+    run->unused = 0;
+    uint32_t best = 0xFFFFFFFFu, state = 0xFFFFFFFFu, done = 0;
+    for (; g < index->groupCount && keys[g] >> 8 == head; g++) {
+      for (uint32_t length = keys[g] & 0xFF; done < length; done++) state = kByteTable.v[state & 0xFF] ^ (state >> 8);
+      uint32_t found = FindEntry(index, g, ~state);
+      if (found < best) best = found;
+    }
+    run->maxLength = (uint8_t)done;
+    run->zeroBest = best;
+  }
+  index->runs[runs].firstGroup = index->groupCount;
+  index->runCount = runs;
+  // Unit type t owns the runs whose key's top byte is t.
+  uint32_t k = 0;
+  for (uint32_t t = 0; t <= 256; t++) {
+    while (k < runs && (keys[index->runs[k].firstGroup] >> 24) < t) k++;
+    index->typeStart[t] = t == 256 ? runs : k;
+  }
+}
+
+// Whether the n bytes at p are all zero, a word at a time.
+bool AllZero(const uint8_t* p, uint32_t n) {
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    uint32_t w;
+    __builtin_memcpy(&w, p + i, 4);  // inlined even where memcpy is a call
+    if (w) return false;
+  }
+  for (; i < n; i++)
+    if (p[i]) return false;
+  return true;
+}
 }  // namespace
 
 int BuildChecksumIndex(ChecksumIndex* index, const IndexAllocator* a, const uint8_t* records, uint32_t count) {
@@ -122,19 +180,20 @@ int BuildChecksumIndex(ChecksumIndex* index, const IndexAllocator* a, const uint
   index->groupKeys = keys;
   index->groupCount = groups;
 
-  // Unit type t owns the groups whose key's top byte is t.
-  uint32_t g = 0;
-  for (uint32_t t = 0; t <= 256; t++) {
-    while (g < groups && (keys[g] >> 24) < t) g++;
-    index->typeStart[t] = t == 256 ? groups : g;
-  }
+  // A run starts wherever the key without its length changes.
+  uint32_t runs = 0;
+  for (uint32_t i = 0; i < groups; i++)
+    if (i == 0 || keys[i] >> 8 != keys[i - 1] >> 8) runs++;
 
+  // About 64 bits per record: most units match nothing, and each filter
+  // pass that is false costs a search of the group's entries.
   uint32_t bits = 1u << 16;
-  while (bits < count * 16 && bits < (1u << 24)) bits <<= 1;
+  while (bits < count * 64 && bits < (1u << 24)) bits <<= 1;
   index->entries = (ChecksumEntry*)a->alloc(a->opaque, count * (uint32_t)sizeof(ChecksumEntry));
   index->entryStart = (uint32_t*)a->alloc(a->opaque, (groups + 1) * 4);
   index->filter = (uint32_t*)a->alloc(a->opaque, bits / 8);
-  if (!index->entries || !index->entryStart || !index->filter) {
+  index->runs = (ChecksumRun*)a->alloc(a->opaque, (runs + 1) * (uint32_t)sizeof(ChecksumRun));
+  if (!index->entries || !index->entryStart || !index->filter || !index->runs) {
     ReleaseChecksumIndex(index, a);
     return 0;
   }
@@ -162,6 +221,7 @@ int BuildChecksumIndex(ChecksumIndex* index, const IndexAllocator* a, const uint
     while (at < kept && index->entries[at].group < group) at++;
     index->entryStart[group] = at;
   }
+  BuildRuns(index, runs);
   return 1;
 }
 
@@ -170,26 +230,10 @@ void ReleaseChecksumIndex(ChecksumIndex* index, const IndexAllocator* a) {
   if (index->entries) a->free(a->opaque, index->entries);
   if (index->entryStart) a->free(a->opaque, index->entryStart);
   if (index->filter) a->free(a->opaque, index->filter);
+  if (index->runs) a->free(a->opaque, index->runs);
   memset(index, 0, sizeof(*index));
 }
 
-namespace {
-
-// The lowest record index of (group, crc), or 0xFFFFFFFF. Only reached for
-// the few pairs that pass the filter, so it stays out of the hot loop.
-__attribute__((noinline)) uint32_t FindEntry(const ChecksumIndex* index, uint32_t group, uint32_t crc) {
-  uint32_t lo = index->entryStart[group], hi = index->entryStart[group + 1];
-  while (lo < hi) {
-    uint32_t mid = lo + (hi - lo) / 2;
-    if (index->entries[mid].crc < crc)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo < index->entryStart[group + 1] && index->entries[lo].crc == crc ? index->entries[lo].index : 0xFFFFFFFFu;
-}
-
-}  // namespace
 
 uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const uint8_t* window) {
   uint32_t best = 0xFFFFFFFFu;
@@ -197,15 +241,17 @@ uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const 
   const uint32_t* keys = index->groupKeys;
   const uint32_t* filter = index->filter;
   const uint32_t filterMask = index->filterMask;
-  const uint32_t end = index->typeStart[unitType + 1];
-  uint32_t g = index->typeStart[unitType];
-  while (g < end) {
-    // Groups are sorted by offset, then length: the groups at one offset
-    // share one running CRC, each extending it to its own length.
-    const uint32_t run = keys[g] >> 8;  // unit type and offset
-    const uint8_t* p = window + (run & 0xFFFF);
+  const ChecksumRun* run = index->runs + index->typeStart[unitType];
+  const ChecksumRun* const end = index->runs + index->typeStart[unitType + 1];
+  for (; run < end; run++) {
+    const uint8_t* p = window + run->offset;
+    if (AllZero(p, run->maxLength)) {
+      if (run->zeroBest < best) best = run->zeroBest;
+      continue;
+    }
+    // Groups are sorted by length: each extends the run's CRC to its own.
     uint32_t state = 0xFFFFFFFFu, done = 0;
-    do {
+    for (uint32_t g = run->firstGroup; g < run[1].firstGroup; g++) {
       for (uint32_t length = keys[g] & 0xFF; done < length; done++)
         state = kByteTable.v[(state ^ p[done]) & 0xFF] ^ (state >> 8);
       uint32_t bit = FilterBit(g + 1, ~state, filterMask);
@@ -213,8 +259,7 @@ uint32_t MatchChecksumIndex(const ChecksumIndex* index, uint8_t unitType, const 
         uint32_t found = FindEntry(index, g, ~state);
         if (found < best) best = found;
       }
-      g++;
-    } while (g < end && keys[g] >> 8 == run);
+    }
   }
   return best;
 }

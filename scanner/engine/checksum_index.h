@@ -3,9 +3,11 @@
 // ChecksumIndex: the ChecksumTable's records grouped by (unit type, offset,
 // length); per group its distinct CRC-32 values, sorted, each with the lowest
 // record index that has it. A unit costs one CRC per distinct group of its
-// unit type (groups of the same offset extend one running CRC), however many
-// records share a group, and the first matching record in stored order still
-// wins. The CRCs come from library files, which can choose them freely: a
+// unit type (groups of the same offset, a run, extend one running CRC),
+// however many records share a group, and the first matching record in
+// stored order still wins. A run whose bytes are all zero (a unit window past
+// the end of a small file) takes the answer worked out for zeros when the
+// index was built. The CRCs come from library files, which can choose them freely: a
 // sorted list costs the same for any choice, where a hash table with a fixed
 // mixing function can be made to put every record in one probe chain.
 //
@@ -27,10 +29,21 @@ struct ChecksumEntry {
   uint32_t index;  // lowest record index of (group, crc)
 };
 
+// The groups of one (unit type, offset), in length order.
+struct ChecksumRun {
+  uint32_t firstGroup;  // its groups: [firstGroup, next run's firstGroup)
+  uint32_t zeroBest;    // lowest record index matching when its bytes are zeros
+  uint16_t offset;
+  uint8_t maxLength;
+  uint8_t unused;
+};
+
 struct ChecksumIndex {
   uint32_t groupCount;
   uint32_t* groupKeys;         // sorted: type << 24 | offset << 8 | length
-  uint32_t typeStart[257];     // groups of unit type t: [typeStart[t], typeStart[t + 1])
+  uint32_t runCount;
+  ChecksumRun* runs;           // runCount + 1: the last only ends the groups
+  uint32_t typeStart[257];     // runs of unit type t: [typeStart[t], typeStart[t + 1])
   // Sorted by group, then CRC; one entry per (group, crc). The entries of
   // group g are [entryStart[g], entryStart[g + 1]).
   ChecksumEntry* entries;
