@@ -23,8 +23,10 @@ bool InitManagerFolders(const char* machinePath, std::string* error) {
              "the machine's drive folders and start it from there";
     return false;
   }
-  char* slash = strrchr(module, '\\');
-  if (slash != nullptr) slash[1] = 0;
+  // The last backslash that is one: in a double-byte code page the second
+  // byte of a character may be 0x5C.
+  size_t slash = AnsiLastSeparator(std::string(module, n));
+  if (slash != std::string::npos) module[slash + 1] = 0;
   memcpy(ProgramFolder, module, strlen(module) + 1);
   UINT w = GetWindowsDirectoryA(WindowsFolder, sizeof WindowsFolder);
   if (w == 0 || w >= sizeof WindowsFolder) {

@@ -59,6 +59,18 @@ TEST_F(Win32Test, FoldersAndTheProgramPath) {
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
 }
 
+// A GBK name may hold 0x5C as the second byte of a character ("\x9c\x5c"
+// is one character): the folder is cut after the last real backslash.
+TEST_F(Win32Test, ProgramFolderOfANameWithABackslashTrailByte) {
+  std::string name = "\xe6\xb7\xba.exe";  // UTF-8 of the character GBK writes 9C 5C
+  ASSERT_EQ(Utf8ToAnsi(name), std::string("\x9c\x5c.exe"));
+  m.Write("c/Tools/" + name, "manager");
+  Win32SetModuleHostPath(m.Host("c/Tools/" + name).c_str());
+  std::string error;
+  ASSERT_TRUE(InitManagerFolders(m.Json().c_str(), &error)) << error;
+  EXPECT_STREQ(ProgramFolder, "C:\\Tools\\");
+}
+
 TEST_F(Win32Test, ProgramOutsideEveryDrive) {
   Win32SetModuleHostPath(m.Json().c_str());  // the machine folder is no drive
   char buffer[64];
