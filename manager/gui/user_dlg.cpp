@@ -74,10 +74,11 @@ void CUserDlg::RefreshList() {
 }
 
 void CUserDlg::OnAddSample(wxCommandEvent&) {
+  // Hidden files are listed too: a virus on a USB disk often hides itself.
   std::string startHost;
   Win32HostPath("C:\\", &startHost);
   wxFileDialog chooser(this, wxFileSelectorPromptStr, wxString::FromUTF8(startHost), wxString(),
-                       kExeFilter, wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+                       kExeFilter, wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_SHOW_HIDDEN);
   if (chooser.ShowModal() != wxID_OK) return;
   wxString path = chooser.GetPath();
   // The native chooser takes a name given to it asynchronously; the name

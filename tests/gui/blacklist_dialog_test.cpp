@@ -58,6 +58,7 @@ TEST_F(BlacklistDialogTest, AddShowsRowsAndTheFileDialogMatchesExeInAnyCase) {
         wxFileDialog* chooser = static_cast<wxFileDialog*>(dialog);
         EXPECT_TRUE(chooser->HasFlag(wxFD_FILE_MUST_EXIST));
         EXPECT_TRUE(chooser->HasFlag(wxFD_OPEN));
+        EXPECT_TRUE(chooser->HasFlag(wxFD_SHOW_HIDDEN));
         wxString filter = chooser->GetWildcard();
         wxArrayString parts = wxSplit(filter, '|', 0);
         ASSERT_EQ(4u, parts.size());
