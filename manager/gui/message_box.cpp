@@ -7,7 +7,7 @@
 
 int ShowMessage(wxWindow* owner, const wxString& text, const wxString& caption, long iconStyle) {
   wxMessageDialog box(owner, text, caption.empty() ? wxString(kAppName) : caption,
-                      wxOK | iconStyle);
+                      wxOK | (iconStyle != 0 ? iconStyle : wxICON_NONE));
   box.SetOKLabel(wxString::FromUTF8("确定"));
   return box.ShowModal();
 }

@@ -7,7 +7,8 @@
 
 // Shows `text` in a modal message box owned by `owner`, with `caption`
 // (the application's name when empty) and the icon given in `iconStyle`
-// (wxICON_* or 0 for the platform's default information icon).
+// (wxICON_*, or 0 for none: the install, uninstall and save messages are plain
+// OK boxes without an icon).
 int ShowMessage(wxWindow* owner, const wxString& text, const wxString& caption = wxString(),
                 long iconStyle = 0);
 

@@ -49,7 +49,10 @@ void DialogScript::ExpectMessage(const wxString& text, long icon) {
     long style = box->GetMessageDialogStyle();
     EXPECT_TRUE(style & wxOK);
     EXPECT_FALSE(style & (wxCANCEL | wxYES_NO | wxHELP)) << "only an OK button";
-    if (icon != 0) EXPECT_TRUE(style & icon) << "icon style " << icon;
+    if (icon != 0)
+      EXPECT_TRUE(style & icon) << "icon style " << icon;
+    else
+      EXPECT_TRUE(style & wxICON_NONE) << "a plain OK box shows no icon";
     return wxID_OK;
   });
 }

@@ -40,7 +40,7 @@ class DialogScript : public wxModalDialogHook {
     });
   }
   // Expects a message box with exactly `text`, the application's name as
-  // caption, only an OK button labelled "确定", and the given icon style.
+  // caption, only an OK button labelled "确定", and the given icon style (none when 0).
   void ExpectMessage(const wxString& text, long icon = 0);
   // Expects the file-open dialog and answers it with `hostPath`; `before`
   // runs first (to check the dialog or change the disk).
