@@ -3,6 +3,8 @@
 // answers they give, repairs, layers and their limit, tracked blocks. The
 // library loader is not linked; this file defines the library interface.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -13,6 +15,8 @@
 #include <vector>
 
 #include "common/crc32.h"
+#include "common/keys.h"
+#include "common/quarantine.h"
 #include "common/md5.h"
 #include "platform/nt/stand_in.h"
 #include "scanner/engine/engine.h"
@@ -618,6 +622,327 @@ TEST_F(Pipeline, CopyFileContentKeepsTheLongerDestinationsTail) {
   FileClose(&ctx, s);
   FileClose(&ctx, d);
   EXPECT_EQ(Get("dst.bin"), "shorth longer destination");
+}
+
+
+// ---- the bytes of the CQEL object the engine keeps --------------------------
+
+// What NextUnit saw at the first call of each pass (told apart by size).
+struct SeenPass {
+  uint32_t size;
+  uint8_t flag5, flag6, flag8, routineFlag;
+  std::string path;
+};
+std::vector<SeenPass> seenPasses;
+std::vector<uint8_t> seenTypeCopies;
+ROUTINE(SpyNextUnit) {
+  if (q->passFlag5 == 0) {
+    seenPasses.push_back({q->size, q->passFlag5, q->fileFlag6, q->passFlag8, q->routineFlag,
+                          std::string(q->path)});
+    // Dirty every engine-kept byte: each must be put back when its rule says.
+    q->passFlag5 = 0x55;
+    q->fileFlag6 = 0x66;
+    q->passFlag8 = 0x88;
+    q->routineFlag = 0x77;
+    unitOfSize[q->size] = 0;
+  }
+  uint8_t n = unitOfSize[q->size]++;
+  if (n != 0) return 0;
+  HeadUnit(q);
+  q->unitType = 5;
+  q->unitTypeCopy = 0;
+  return 1;
+}
+ROUTINE(SpyTypeCopy) {
+  seenTypeCopies.push_back(q->unitTypeCopy);
+  return 7;
+}
+
+TEST_F(Pipeline, RoutineFlagAndTheBytesClearedPerFileAndPerPass) {
+  AddPacker(Record(5, {{0, "PACKED"}}, 0));
+  AddMulti(Record(5, {}, 1));  // byte 4 is 0: its check entry sees every unit
+  lib.entries[0][0] = PackerCheck;
+  lib.entries[0][1] = PackerUnpack;
+  lib.entries[1][0] = SpyTypeCopy;
+  lib.special[kNextUnit] = SpyNextUnit;
+  seenPasses.clear();
+  seenTypeCopies.clear();
+  unitOfSize.clear();
+  Start(kOptionsDefault | kOptionRoutineFlag);
+  Put("p.bin", "PACKED data of a file");
+  EXPECT_EQ(Scan("p.bin"), (uint32_t)kResultNone);
+  ASSERT_EQ(seenPasses.size(), 2u);  // the file, then its layer
+  EXPECT_EQ(seenPasses[0].size, 21u);
+  EXPECT_EQ(seenPasses[0].flag5, 0);
+  EXPECT_EQ(seenPasses[0].flag6, 0);
+  EXPECT_EQ(seenPasses[0].flag8, 0);
+  EXPECT_EQ(seenPasses[0].routineFlag, 1);
+  EXPECT_EQ(seenPasses[0].path, "C:\\p.bin");
+  // The nested pass clears bytes 5 and 8 only; 6 and 9 are per file.
+  EXPECT_EQ(seenPasses[1].size, 24u);  // "layer 0 of a test packer"
+  EXPECT_EQ(seenPasses[1].flag5, 0);
+  EXPECT_EQ(seenPasses[1].flag6, 0x66);
+  EXPECT_EQ(seenPasses[1].flag8, 0);
+  EXPECT_EQ(seenPasses[1].routineFlag, 0x77);
+  // The unit type is copied after the window before the unit is matched.
+  ASSERT_EQ(seenTypeCopies.size(), 2u);
+  EXPECT_EQ(seenTypeCopies[0], 5);
+  EXPECT_EQ(seenTypeCopies[1], 5);
+
+  // The next file: the flag follows the options, bytes 5, 6, 8 are cleared.
+  rec.options = kOptionsDefault;
+  Put("q.bin", "an ordinary file");
+  EXPECT_EQ(Scan("q.bin"), (uint32_t)kResultNone);
+  ASSERT_EQ(seenPasses.size(), 3u);
+  EXPECT_EQ(seenPasses[2].flag5, 0);
+  EXPECT_EQ(seenPasses[2].flag6, 0);
+  EXPECT_EQ(seenPasses[2].flag8, 0);
+  EXPECT_EQ(seenPasses[2].routineFlag, 0);
+  EXPECT_EQ(seenPasses[2].path, "C:\\q.bin");
+
+  // An empty path: the flag is written, nothing else happens.
+  uint32_t scanned = rec.filesScanned;
+  rec.options = kOptionsDefault | kOptionRoutineFlag;
+  rec.path[0] = 0;
+  rec.result = kResultReported;
+  EXPECT_EQ(ScanFile(engine, &rec), (uint32_t)kResultNone);
+  EXPECT_EQ(engine->cqel->routineFlag, 1);
+  EXPECT_EQ(rec.filesScanned, scanned);
+  EXPECT_EQ(rec.result, (uint32_t)kResultReported);
+  EXPECT_EQ(seenPasses.size(), 3u);
+}
+
+// ---- paths, and the log of files that were not opened --------------------------
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+TEST_F(Pipeline, PathsOfAtLeast1024CharactersAndFilesNotOpenedGetNoLog) {
+  AddMulti(Record(1, {}, 0));  // every opened file is detected by its check entry
+  lib.entries[0][0] = Check;
+  answer0 = 6;
+  Start(kOptionLog | kOptionRepair);
+  std::memset(rec.path, 'x', sizeof rec.path);  // 1024 characters, no end
+  rec.result = kResultReported;
+  EXPECT_EQ(ScanFile(engine, &rec), (uint32_t)kResultNone);
+  EXPECT_EQ(rec.result, (uint32_t)kResultNone);
+  EXPECT_EQ(Scan("missing.bin"), (uint32_t)kResultNone);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(rec.filesScanned, 2u);
+  LocalTime before, after;
+  ReadLocalTime(&ctx, &before);
+  DestroyEngine(engine);
+  engine = nullptr;
+  ReadLocalTime(&ctx, &after);
+  // No file was opened: no header, no start time; the scan time counts from
+  // midnight of the day the log ends.
+  std::string log = ReadAll(root / "c" / "tarnwell.log");
+  std::string expect =
+      "\r\n\r\n--------  --------  --------  \r\n2 files scaned.\r\n0 viruses found.\r\n"
+      "0 viruses deleted.\r\n0 viruses cleaned.\r\n0 files unpack.\r\n"
+      "0 files unzip form 0 compressed files.\r\n\r\nScan time: ";
+  ASSERT_EQ(log.compare(0, expect.size(), expect), 0) << log;
+  ASSERT_EQ(log.size(), expect.size() + 10);
+  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+  int h = std::stoi(log.substr(expect.size(), 2)), m = std::stoi(log.substr(expect.size() + 3, 2)),
+      s = std::stoi(log.substr(expect.size() + 6, 2));
+  int shown = h * 3600 + m * 60 + s;
+  EXPECT_GE(shown, before.hour * 3600 + before.minute * 60 + before.second);
+  EXPECT_LE(shown, after.hour * 3600 + after.minute * 60 + after.second);
+  EXPECT_EQ(log[expect.size() + 2], ':');
+  EXPECT_EQ(log[expect.size() + 5], ':');
+}
+
+TEST_F(Pipeline, APathOf1023CharactersIsScanned) {
+  AddMulti(Record(1, {}, 0));
+  lib.entries[0][0] = Check;
+  answer0 = 6;
+  Start(kOptionLog);
+  // C:\ + four folders of 200 characters + a name filling up to 1023.
+  std::string rel;
+  for (int i = 0; i < 4; i++) rel += std::string(200, (char)('a' + i)) + "\\";
+  rel += std::string(1023 - 3 - rel.size(), 'n');
+  std::string full = "C:\\" + rel;
+  ASSERT_EQ(full.size(), 1023u);
+  fs::path host = root / "c";
+  for (int i = 0; i < 4; i++) host /= std::string(200, (char)('a' + i));
+  fs::create_directories(host);
+  std::ofstream(host / std::string(1023 - 3 - 4 * 201, 'n'), std::ios::binary) << "a detected file";
+  EXPECT_EQ(Scan(rel), (uint32_t)kResultReported);
+  EXPECT_EQ(std::string(engine->cqel->path), full);
+  DestroyEngine(engine);
+  engine = nullptr;
+  std::string log = ReadAll(root / "c" / "tarnwell.log");
+  EXPECT_NE(log.find("\r\n\r\n" + full + "   Kind2.0\r\n\r\n\r\n--------"), std::string::npos) << log;
+}
+
+
+// ---- failures of the actions ------------------------------------------------------
+
+// The fixture's machine plus a CD-ROM drive D:, where nothing can be deleted
+// or opened for writing.
+void AddCdrom(const fs::path& root) {
+  fs::create_directories(root / "d");
+  std::ofstream(root / "machine.json")
+      << "{\"drives\":{\"C\":{\"root\":\"c\",\"type\":\"fixed\"},\"D\":{\"root\":\"d\",\"type\":\"cdrom\"}},"
+         "\"registry\":\"registry.reg\",\"windows\":\"C:\\\\WINDOWS\",\"environment\":{\"Temp\":"
+         "\"C:\\\\WINDOWS\\\\Temp\"},\"codePage\":1252,\"utcOffsetMinutes\":0,\"keyboard\":[],\"timeScale\":0.01}";
+  char err[256] = {};
+  ASSERT_EQ(TwNtInit((root / "machine.json").c_str(), err, sizeof err), 1) << err;
+  RuntimeInit(&ctx);
+}
+
+TEST_F(Pipeline, AFailedDeletionIsDeleteFailedAndKeepsItsBackup) {
+  AddCdrom(root);
+  AddChecksum(1, 0, "VIRUS");
+  Start(kOptionDelete | kOptionLog);
+  std::ofstream(root / "d" / "v.bin", std::ios::binary) << "VIRUS on a disc";
+  std::snprintf(rec.path, sizeof rec.path, "D:\\v.bin");
+  EXPECT_EQ(ScanFile(engine, &rec), (uint32_t)kResultDeleteFailed);
+  EXPECT_EQ(rec.virusesFound, 1u);
+  EXPECT_EQ(rec.virusesDeleted, 0u);
+  EXPECT_TRUE(fs::exists(root / "d" / "v.bin"));
+  size_t records = 0;
+  for (const auto& e : fs::recursive_directory_iterator(root / "c" / "tarnwell.bak")) records += e.is_regular_file();
+  EXPECT_EQ(records, 1u);
+  DestroyEngine(engine);
+  engine = nullptr;
+  std::string log = ReadAll(root / "c" / "tarnwell.log");
+  EXPECT_NE(log.find("\r\n\r\nD:\\v.bin   Kind1.0, delete failed\r\n\r\n\r\n--------"), std::string::npos) << log;
+  EXPECT_NE(log.find("1 viruses found.\r\n0 viruses deleted.\r\n0 viruses cleaned.\r\n"), std::string::npos);
+}
+
+TEST_F(Pipeline, ARepairThatCannotReopenTheFileLeavesItAndReportsTheFailure) {
+  AddCdrom(root);
+  AddMulti(Record(1, {{0, "INFECTED"}}, 0));
+  lib.entries[0][0] = Check;
+  lib.entries[0][1] = Repair;
+  answer0 = 6;
+  answer1 = 8;
+  Start(kOptionsDefault);
+  std::ofstream(root / "d" / "r.bin", std::ios::binary) << "INFECTED program on a disc";
+  std::snprintf(rec.path, sizeof rec.path, "D:\\r.bin");
+  EXPECT_EQ(ScanFile(engine, &rec), (uint32_t)kResultCleanFailed);
+  // No repair entry was called: the file could not be opened for writing.
+  for (const std::string& c : calls) EXPECT_NE(c.rfind("repair", 0), 0u) << c;
+  EXPECT_EQ(ReadAll(root / "d" / "r.bin"), "INFECTED program on a disc");
+  EXPECT_EQ(rec.virusesCleaned, 0u);
+  EXPECT_EQ(rec.virusesFound, 1u);
+  EXPECT_EQ(engine->file, nullptr);
+}
+
+// ---- quarantine records of the engine, byte for byte ------------------------------
+
+// Checks a record file against the layout, from its parts: the source's
+// content, origin, the engine's start time and the source's times.
+void ExpectRecord(const std::string& record, const std::string& content, const std::string& path,
+                  const std::string& name, const ScanEngine* e, const int64_t times[3]) {
+  auto u16 = [&](size_t at) { return (uint32_t)(uint8_t)record[at] | (uint32_t)(uint8_t)record[at + 1] << 8; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  auto u64 = [&](size_t at) { return (uint64_t)u32(at) | (uint64_t)u32(at + 4) << 32; };
+  std::string line = path + "&" + name + "\r\n";
+  uint32_t n = (uint32_t)content.size();
+  ASSERT_EQ(record.size(), 248 + line.size() + n);
+  EXPECT_EQ(record.substr(0, 4), std::string("\xBA\xC0\x0D\x0A", 4));
+  uint8_t d1[16];
+  Md5Digest(content.data(), n, d1);
+  char hex[33];
+  for (int i = 0; i < 16; i++) std::snprintf(hex + 2 * i, 3, "%02x", d1[i]);
+  char date[32];
+  std::snprintf(date, sizeof date, "%04u-%02u-%02u", e->startTime.year, e->startTime.month, e->startTime.day);
+  std::string text = std::string("Corvane Scan Labs\r\nVersion: 10.07.19.01\r\nName: ") + hex + ".vir\r\nData:" +
+                     date + "\r\nSize: " + std::to_string(n) + "\r\nOfficial website: " + kQuarantineWebsite +
+                     "\r\n\r\n";
+  text.resize(160, '\0');
+  EXPECT_EQ(record.substr(4, 160), text);
+  const uint16_t* when = &e->startTime.year;
+  for (int i = 0; i < 8; i++) EXPECT_EQ(u16(164 + 2 * i), when[i]) << "time field " << i;
+  EXPECT_EQ(u32(180), n);
+  EXPECT_EQ(u32(184), 248 + line.size());
+  EXPECT_EQ(u32(188), 2u);
+  EXPECT_EQ(record.substr(192, 16), std::string((const char*)d1, 16));
+  std::string zeroed = record;
+  std::memset(&zeroed[208], 0, 16);
+  uint8_t d2[16];
+  Md5Digest(zeroed.data(), (uint32_t)zeroed.size(), d2);
+  EXPECT_EQ(record.substr(208, 16), std::string((const char*)d2, 16));
+  for (int i = 0; i < 3; i++) EXPECT_EQ(u64(224 + 8 * i), (uint64_t)times[i]) << "file time " << i;
+  EXPECT_EQ(record.substr(248, line.size()), line);
+  uint8_t key = (uint8_t)n ? (uint8_t)n : kFallbackKeyByte;
+  size_t wrong = 0;
+  for (uint32_t i = 0; i < n; i++) wrong += (uint8_t)record[248 + line.size() + i] != ((uint8_t)content[i] ^ key);
+  EXPECT_EQ(wrong, 0u);
+}
+
+// Reads must not move a file's last access time while a test compares it
+// (the host updates it on read while it is not later than the last write).
+void KeepAccessTime(const fs::path& p) {
+  struct timespec times[2] = {{2000000000, 0}, {1900000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+}
+
+TEST_F(Pipeline, RecordsOfFilesAroundTheWorkBufferLimitAreLaidOutAlike) {
+  // 0x3FEFFF bytes still fit the work buffer; 0x3FF000 and 4 MiB + 3 take a
+  // buffer of their own (and the last also a digest buffer of its own).
+  std::vector<std::string> contents;
+  for (uint32_t size : {0x3FEFFFu, 0x3FF000u, 0x400003u}) {
+    std::string c(size, '\0');
+    for (uint32_t i = 0; i < size; i++) c[i] = (char)(i * 7 + size);
+    contents.push_back(c);
+    AddUser(c);
+  }
+  Start(kOptionsDefault);
+  for (size_t k = 0; k < contents.size(); k++) {
+    std::string name = "big" + std::to_string(k) + ".bin";
+    Put(name, contents[k]);
+    KeepAccessTime(root / "c" / name);
+    int64_t times[3] = {};
+    HANDLE h = FileOpen(&ctx, ("C:\\" + name).c_str(), kAccessRead, kOpenExisting);
+    ASSERT_TRUE(FileGetTimes(&ctx, h, &times[0], &times[1], &times[2]));
+    FileClose(&ctx, h);
+    EXPECT_EQ(Scan(name), (uint32_t)kResultDeleted);
+    EXPECT_EQ(std::string(rec.virusName), "Kind20." + std::to_string(k));
+    std::vector<fs::path> found;
+    for (const auto& e : fs::recursive_directory_iterator(root / "c" / "tarnwell.bak"))
+      if (e.is_regular_file()) found.push_back(e.path());
+    ASSERT_EQ(found.size(), k + 1);
+    fs::path newest;
+    for (const fs::path& f : found) {
+      std::string r = ReadAll(f);
+      if (r.size() > 248 && r.find("C:\\" + name + "&") == 248) newest = f;
+    }
+    ASSERT_FALSE(newest.empty());
+    std::string record = ReadAll(newest);
+    ExpectRecord(record, contents[k], "C:\\" + name, rec.virusName, engine, times);
+    // Stored as <digit of D2>\<D2 in hex>.vir.
+    char expectName[40];
+    for (int i = 0; i < 16; i++) std::snprintf(expectName + 2 * i, 3, "%02x", (uint8_t)record[208 + i]);
+    std::strcat(expectName, ".vir");
+    EXPECT_EQ(newest.filename().string(), expectName);
+    EXPECT_EQ(newest.parent_path().filename().string(), std::string(1, expectName[0]));
+  }
+}
+
+TEST_F(Pipeline, AContentLengthThatIsAMultipleOf256UsesTheFallbackKey) {
+  std::string c(512, 'Z');
+  AddUser(c);
+  Start(kOptionDelete | kOptionLog);
+  Put("k.bin", c);
+  KeepAccessTime(root / "c" / "k.bin");
+  int64_t times[3] = {};
+  HANDLE h = FileOpen(&ctx, "C:\\k.bin", kAccessRead, kOpenExisting);
+  ASSERT_TRUE(FileGetTimes(&ctx, h, &times[0], &times[1], &times[2]));
+  FileClose(&ctx, h);
+  EXPECT_EQ(Scan("k.bin"), (uint32_t)kResultDeleted);
+  std::vector<fs::path> found;
+  for (const auto& e : fs::recursive_directory_iterator(root / "c" / "tarnwell.bak"))
+    if (e.is_regular_file()) found.push_back(e.path());
+  ASSERT_EQ(found.size(), 1u);
+  std::string record = ReadAll(found[0]);
+  ExpectRecord(record, c, "C:\\k.bin", "Kind20.0", engine, times);
+  EXPECT_EQ((uint8_t)record.back(), (uint8_t)('Z' ^ kFallbackKeyByte));
 }
 
 }  // namespace
