@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <vector>
@@ -88,7 +89,18 @@ void WalkFiles(const std::string& folder, int depth,
   }
 }
 
+// Whether `path` is a link on the host (the attribute calls follow links).
+bool IsHostLink(const std::string& path) {
+  std::string host;
+  struct stat st;
+  return Win32HostPath(path.c_str(), &host) && lstat(host.c_str(), &st) == 0 &&
+         S_ISLNK(st.st_mode);
+}
+
 bool DeletePlainFile(const std::string& path) {
+  // A link goes as it is: clearing the bits through it would change the
+  // attributes of the file it names, outside the store.
+  if (IsHostLink(path)) return DeleteFileA(path.c_str()) != FALSE;
   DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES)
     SetFileAttributesA(path.c_str(),

@@ -398,6 +398,38 @@ TEST_F(QuarantineStoreTest, DeleteAllDoesNotFollowLinksOutOfTheStore) {
   EXPECT_FALSE(m.Exists("c/tarnwell.bak"));
 }
 
+// A link in the store that names a file elsewhere goes as a link: the file
+// it names keeps its read-only and system attributes (and its content).
+TEST_F(QuarantineStoreTest, FileLinksInTheStoreLeaveTheirTargetsAlone) {
+  const DWORD kProtected = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM;
+  m.Write("c/WINDOWS/keep.ini", "keep");
+  ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\keep.ini", kProtected));
+  Record r = Place(m, "linked record", "C:\\linked.exe");
+  m.Write("c/WINDOWS/rec.vir", r.bytes);
+  ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\rec.vir", kProtected));
+  std::filesystem::remove(m.Host(r.relative));
+  std::filesystem::create_directories(m.Host("c/tarnwell.bak/3"));
+  std::filesystem::create_symlink(m.Host("c/WINDOWS/keep.ini"), m.Host("c/tarnwell.bak/3/keep.ini"));
+  std::filesystem::create_symlink(m.Host("c/WINDOWS/rec.vir"), m.Host(r.relative));
+  ASSERT_TRUE(store.LoadStore());
+  ASSERT_TRUE(store.RestoreAll());
+  EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\keep.ini") & kProtected, kProtected);
+  EXPECT_EQ(m.Read("c/WINDOWS/keep.ini"), "keep");
+  EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\rec.vir") & kProtected, kProtected);
+  EXPECT_EQ(m.Read("c/WINDOWS/rec.vir"), std::string(r.bytes.begin(), r.bytes.end()));
+  EXPECT_FALSE(m.Exists("c/tarnwell.bak"));
+
+  // One record through a link, deleted on its own.
+  Record s = Place(m, "second", "C:\\second.exe");
+  m.Write("c/WINDOWS/second.vir", s.bytes);
+  ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\second.vir", kProtected));
+  std::filesystem::remove(m.Host(s.relative));
+  std::filesystem::create_symlink(m.Host("c/WINDOWS/second.vir"), m.Host(s.relative));
+  ASSERT_TRUE(store.LoadStore());
+  store.DeleteRecord(s.name.c_str());
+  EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\second.vir") & kProtected, kProtected);
+}
+
 TEST_F(QuarantineStoreTest, NoStoreAtAll) {
   EXPECT_FALSE(store.LoadStore());
   EXPECT_TRUE(store.Entries().empty());
