@@ -120,9 +120,11 @@ void FlushLog(ScanEngine* e, const char* text, uint32_t length, int final) {
     if (!ValidHandle(h)) return;
     FileSeek(e->ctx, h, 0, 2);
   } else {
-    e->logCreated = 1;
+    // Marked created only once it is: after a failed create, the next write
+    // must replace an earlier run's log, not append this run's text to it.
     h = FileOpen(e->ctx, kLogPath, kAccessWrite, kCreateAlways);
     if (!ValidHandle(h)) return;
+    e->logCreated = 1;
   }
   FileWrite(e->ctx, h, buffer, length);
   FileClose(e->ctx, h);

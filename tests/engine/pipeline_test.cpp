@@ -945,4 +945,72 @@ TEST_F(Pipeline, AContentLengthThatIsAMultipleOf256UsesTheFallbackKey) {
   EXPECT_EQ((uint8_t)record.back(), (uint8_t)('Z' ^ kFallbackKeyByte));
 }
 
+
+TEST_F(Pipeline, ALogThatCouldNotBeCreatedIsCreatedAnewAtTheNextWrite) {
+  // A log of an earlier run is on C:. This run's first write cannot create
+  // the log; the next write must still replace the old log, not append this
+  // run's end to it.
+  std::ofstream(root / "c" / "tarnwell.log", std::ios::binary) << "the log of an earlier run\r\n";
+  AddChecksum(1, 0, "VIRUS");
+  Start(kOptionLog);
+  Put("v.bin", "VIRUS in the head");
+  EXPECT_EQ(Scan("v.bin"), (uint32_t)kResultReported);
+  TwNtFailCall("NtCreateFile", 1, (NTSTATUS)0xC0000022);  // access denied
+  FlushLog(engine, engine->logBuffer, engine->logFill, 0);
+  TwNtClearFaults();
+  std::memset(engine->logBuffer, 0, kLogBufferSize);
+  engine->logFill = 0;
+  EXPECT_EQ(ReadAll(root / "c" / "tarnwell.log"), "the log of an earlier run\r\n");
+  DestroyEngine(engine);
+  engine = nullptr;
+  std::string log = ReadAll(root / "c" / "tarnwell.log");
+  EXPECT_EQ(log.find("earlier run"), std::string::npos) << log;
+  EXPECT_EQ(log.rfind("\r\n\r\n--------  --------  --------  \r\n1 files scaned.\r\n", 0), 0u) << log;
+}
+
+
+// A packer check entry that answers what the test sets for files of 26
+// bytes, and "undecided" for anything else (the layers).
+ROUTINE(SizedPackerCheck) {
+  Log("check", q);
+  return q->size == 26 ? answer0 : 7;
+}
+
+TEST_F(Pipeline, PackerRecordsMatchOnlyByTheirCheckEntryAnsweringTen) {
+  AddPacker(Record(1, {{0, "PACKED"}}, 0xFFFFFFFFu));  // checks equal, no routine: skipped
+  AddPacker(Record(1, {}, 1));                         // byte 4 is 0: the check entry decides
+  AddPacker(Record(1, {{0, "PACKED"}}, 2));            // checks, then the check entry
+  lib.entries[1][0] = SizedPackerCheck;
+  lib.entries[1][1] = PackerUnpack;
+  lib.entries[2][0] = PackerCheck;
+  lib.entries[2][1] = PackerUnpack;
+  Start(kOptionsDefault);
+  Put("p.bin", "PACKED data of a file, 26!");
+  answer0 = 6;  // "present" is not a packer: the record is skipped
+  EXPECT_EQ(Scan("p.bin"), (uint32_t)kResultNone);
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(calls[0], "check@26");
+  EXPECT_EQ(calls[1], "pcheck@26");  // the third record matched
+  EXPECT_EQ(calls[2], "unpack@26");
+  EXPECT_EQ(rec.filesUnpacked, 1u);
+  EXPECT_EQ(rec.virusesFound, 0u);  // a packer is not a detection
+
+  calls.clear();
+  answer0 = 10;  // now the second record matches first
+  Put("q.bin", "no mark of the packer here");
+  EXPECT_EQ(Scan("q.bin"), (uint32_t)kResultNone);
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(calls[0], "check@26");
+  EXPECT_EQ(calls[1], "unpack@26");
+  EXPECT_EQ(rec.filesUnpacked, 2u);
+
+  // Without Unpack the packer records are never consulted.
+  calls.clear();
+  rec.options = kOptionRepair | kOptionLog;
+  EXPECT_EQ(Scan("p.bin"), (uint32_t)kResultNone);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(rec.filesUnpacked, 2u);
+  EXPECT_EQ(TempFiles(), 0u);
+}
+
 }  // namespace
