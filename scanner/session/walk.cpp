@@ -109,6 +109,23 @@ uint32_t AppendEntryName(uint32_t directoryLength, uint32_t extraUnits) {
   return directoryLength + nameLength;
 }
 
+// Appends the current entry's name as a file; answers 0 for a name that the
+// path would turn into another object: a DOS device name in any folder and
+// with any extension ("F:\d\COM1.txt" is the serial port, whose read waits
+// for ever at boot), a name ending in a dot or blank (the path's last name
+// loses them, so "x.exe." names "x.exe"), a name with a colon (a stream of
+// another file). A folder's path ends in a backslash and keeps its name.
+uint32_t AppendFileName(uint32_t directoryLength) {
+  uint32_t length = AppendEntryName(directoryLength, 1);
+  if (!length) return 0;
+  WCHAR last = gWalkPath[length - 1];
+  if (last == u'.' || last == u' ') return 0;
+  for (uint32_t i = directoryLength; i < length; ++i)
+    if (gWalkPath[i] == u':') return 0;
+  if (RtlIsDosDeviceName_U(gWalkPath) != 0) return 0;
+  return length;
+}
+
 void TreeEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
   if (gEntry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
     if (depth >= kMaxWalkDepth) return;
@@ -122,7 +139,7 @@ void TreeEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
     gAncestors[depth + 1] = id;
     ListDirectory(length + 1, usbFlag, depth + 1, TreeEntry);
   } else {
-    if (!AppendEntryName(directoryLength, 1)) return;
+    if (!AppendFileName(directoryLength)) return;
     if (usbFlag) FileSetAttributesW(&gContext, gWalkPath, FILE_ATTRIBUTE_NORMAL);
     ScanOneFile(gWalkPath);
   }
@@ -130,7 +147,7 @@ void TreeEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
 
 void FilesOnlyEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
   if (gEntry.attributes & FILE_ATTRIBUTE_DIRECTORY) return;
-  if (!AppendEntryName(directoryLength, 1)) return;
+  if (!AppendFileName(directoryLength)) return;
   ScanOneFile(gWalkPath);
 }
 

@@ -331,6 +331,24 @@ class WalkOutput(Base):
         r = self.run_ok(m)
         self.assertEqual(sorted(["F:\\d\\ok.txt", "F:\\victim.txt"]), sorted(self.scanned(r)))
 
+    def test_names_that_a_path_turns_into_another_object_are_skipped(self):
+        # Joined to its folder, a file name that is a DOS device name (in any
+        # folder, with any extension) names the device ("F:\d\COM1" is the
+        # serial port, whose read waits for ever at boot); trailing dots and
+        # blanks are dropped from a path's last name, so "x.txt." names
+        # "x.txt"; a colon names a stream of another file. Folders with such
+        # names are walked: their paths end in a backslash.
+        m = self.make(drives={"C": ("c", "fixed"), "F": ("usb", "removable")}, keyboard=keys("F"))
+        ok = ["F:\\x.txt", "F:\\d\\CONFIG.SYS", "F:\\d\\COM10", "F:\\d\\nul\\in.txt", "F:\\d\\dot.\\in.txt",
+              "F:\\d\\lpt0.txt"]
+        odd = ["F:\\COM1", "F:\\d\\nul.txt", "F:\\d\\Aux .exe", "F:\\d\\con", "F:\\d\\lpt9.log.txt",
+               "F:\\x.txt.", "F:\\x.txt ", "F:\\d\\y..", "F:\\d\\a:b"]
+        for p in ok + odd:
+            m.file(p)
+        r = self.run_ok(m)
+        self.assertEqual(sorted(ok), sorted(self.scanned(r)))
+        self.assertEqual(sorted(field(p) for p in ok), sorted(self.screen(r).fields()))
+
     def test_very_deep_tree_is_cut_at_the_depth_limit_without_harm(self):
         m = self.make()
         path = "C:\\"
