@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <string>
+
 #include "platform/nt/stand_in.h"
 #include "scanner/session/session.h"
 #include "tests/support/machine_fixture.h"
@@ -98,6 +100,231 @@ TEST(ScanTime, ClockSetBackGivesZeroNotAWrappedValue) {
   EXPECT_EQ(0u, ElapsedSeconds(&c, &d));
 }
 
+// ---- screen texts of the run, captured from the display ----
+
+void Collect(const char* utf8, size_t length, void* context) {
+  static_cast<std::string*>(context)->append(utf8, length);
+}
+
+// Loads a machine and sends the boot screen into `screen` until destroyed.
+class Screen {
+ public:
+  explicit Screen(twtest::MachineFixture& m) {
+    char err[512] = {};
+    loaded_ = TwNtInit(m.Write().c_str(), err, sizeof err) == 1;
+    EXPECT_TRUE(loaded_) << err;
+    RuntimeInit(&gContext);
+    TwNtSetDisplaySink(Collect, &text);
+  }
+  ~Screen() {
+    TwNtSetDisplaySink(nullptr, nullptr);
+    TwNtClearFaults();
+  }
+  bool loaded() const { return loaded_; }
+  std::string text;
+
+ private:
+  bool loaded_ = false;
+};
+
+const std::string kSummaryHead = "\rOK ..." + std::string(34, ' ') + "\n\n--------  --------  --------  \n";
+
+TEST(Summary, CountersInOrderAndTheScanTime) {
+  twtest::MachineFixture m;
+  m.Drive('C', "c");
+  Screen screen(m);
+  ASSERT_TRUE(screen.loaded());
+  memset(&gScanRecord, 0, sizeof gScanRecord);
+  gScanRecord.options = kOptionsDefault;
+  gScanRecord.filesScanned = 1234;
+  gScanRecord.virusesFound = 9;
+  gScanRecord.virusesDeleted = 2;
+  gScanRecord.virusesCleaned = 5;
+  gScanRecord.filesUnpacked = 3;
+  gScanRecord.membersUnzipped = 17;
+  gScanRecord.archivesOpened = 4;
+  LocalTime start = At(2026, 12, 7, 10, 59, 30), end = At(2026, 12, 7, 11, 0, 10);
+  PrintSummary(&start, &end);
+  EXPECT_EQ(kSummaryHead +
+                "1234 files scaned.\n9 viruses found.\n2 viruses deleted.\n5 viruses cleaned.\n"
+                "3 files unpack.\n17 files unzip form 4 compressed files.\n\r\nScan time: 00:00:40\r\n",
+            screen.text);
+}
+
+TEST(Summary, HoursMinutesAndSecondsOfLongRuns) {
+  twtest::MachineFixture m;
+  m.Drive('C', "c");
+  Screen screen(m);
+  ASSERT_TRUE(screen.loaded());
+  memset(&gScanRecord, 0, sizeof gScanRecord);
+  gScanRecord.options = kOptionsDefault;
+  const struct {
+    LocalTime start, end;
+    const char* shown;
+  } runs[] = {
+      {At(2026, 12, 7, 9, 58, 59), At(2026, 12, 7, 11, 1, 4), "01:02:05"},
+      {At(2026, 12, 7, 0, 0, 0), At(2026, 12, 7, 23, 59, 59), "23:59:59"},
+      {At(2026, 12, 1, 6, 0, 0), At(2026, 12, 5, 10, 0, 0), "100:00:00"},
+  };
+  for (const auto& run : runs) {
+    screen.text.clear();
+    PrintSummary(&run.start, &run.end);
+    const std::string tail = std::string("\r\nScan time: ") + run.shown + "\r\n";
+    ASSERT_GE(screen.text.size(), tail.size());
+    EXPECT_EQ(tail, screen.text.substr(screen.text.size() - tail.size()));
+  }
+}
+
+TEST(Summary, DeletedAndCleanedLineOnlyWhenDeleteOrRepairIsOn) {
+  twtest::MachineFixture m;
+  m.Drive('C', "c");
+  Screen screen(m);
+  ASSERT_TRUE(screen.loaded());
+  LocalTime t = At(2026, 12, 7, 12, 0, 0);
+  const std::string line = "0 viruses deleted.\n0 viruses cleaned.\n";
+  for (uint32_t options : {0x01u, 0x02u, 0x03u, 0x16u, 0x14u, 0x40014u}) {
+    memset(&gScanRecord, 0, sizeof gScanRecord);
+    gScanRecord.options = options;
+    screen.text.clear();
+    PrintSummary(&t, &t);
+    EXPECT_EQ((options & 3) != 0, screen.text.find(line) != std::string::npos) << std::hex << options;
+    EXPECT_NE(std::string::npos, screen.text.find("0 files scaned.\n0 viruses found.\n")) << options;
+  }
+}
+
+// ---- drives ----
+
+TEST(Drives, RootListTypesAndMenu) {
+  twtest::MachineFixture m;
+  m.Drive('C', "c").Drive('D', "", "cdrom").Drive('F', "usb", "removable");
+  m.Drive('H', "h", "cdrom").Drive('K', "k", "remote").Drive('R', "r", "ramdisk");
+  Screen screen(m);
+  ASSERT_TRUE(screen.loaded());
+
+  // Six drives: 48 bytes of roots; the final empty text needs two more.
+  WCHAR roots[40];
+  for (uint32_t length : {0u, 48u, 49u}) {
+    memset(roots, 0x55, sizeof roots);
+    gContext.driveMask = 0;
+    EXPECT_EQ(48u, ListDrives(&gContext, roots, length)) << length;
+    EXPECT_EQ((1u << 2) | (1u << 3) | (1u << 5) | (1u << 7) | (1u << 10) | (1u << 17), gContext.driveMask);
+    EXPECT_EQ(0x5555, roots[0]) << "a list without room for its end must not be written, length " << length;
+  }
+  EXPECT_EQ(48u, ListDrives(&gContext, roots, 50));
+  const char16_t expected[] = u"C:\\\0D:\\\0F:\\\0H:\\\0K:\\\0R:\\\0";
+  EXPECT_EQ(0, memcmp(roots, expected, sizeof expected));
+  EXPECT_EQ(0x5555, roots[25]);
+
+  char ansi[32];
+  memset(ansi, 'Z', sizeof ansi);
+  EXPECT_EQ(24u, ListDrivesAnsi(&gContext, ansi, 24));
+  EXPECT_EQ('Z', ansi[0]);
+  EXPECT_EQ(24u, ListDrivesAnsi(&gContext, ansi, 25));
+  EXPECT_EQ(0, memcmp(ansi, "C:\\\0D:\\\0F:\\\0H:\\\0K:\\\0R:\\\0", 25));
+  EXPECT_EQ('Z', ansi[25]);
+
+  EXPECT_EQ(3u, QueryDriveType(&gContext, u"C:\\"));
+  EXPECT_EQ(1u, QueryDriveType(&gContext, u"D:\\"));  // no medium: no root directory
+  EXPECT_EQ(2u, QueryDriveType(&gContext, u"F:\\"));
+  EXPECT_EQ(5u, QueryDriveType(&gContext, u"H:\\"));
+  EXPECT_EQ(4u, QueryDriveType(&gContext, u"K:\\"));
+  EXPECT_EQ(6u, QueryDriveType(&gContext, u"R:\\"));
+  EXPECT_EQ(1u, QueryDriveType(&gContext, u"Q:\\"));
+  EXPECT_EQ(2u, QueryDriveTypeAnsi(&gContext, "F:\\"));
+  EXPECT_EQ(1u, QueryDriveTypeAnsi(&gContext, ""));
+
+  // Every root counts; only fixed and removable drives are listed.
+  char work[1024];
+  screen.text.clear();
+  EXPECT_EQ(6u, BuildDriveMenu(work));
+  EXPECT_EQ(std::string("C:\\ F:\\ ") +
+                "\n\nPress 'A' to scan all drivers. <C:>\nPress 'B' to scan key directory.\n"
+                "Press 'C' to scan C:\\, and so on.\nPress 'U' to scan USB disk. <F:>\nPress <Esc> to exit.\n\n",
+            screen.text);
+  EXPECT_EQ(1u, gFixedDrives.count);
+  EXPECT_EQ(1u, gRemovableDrives.count);
+  EXPECT_EQ(0, memcmp(gFixedDrives.entries[0], u"C:\\", 8));
+  EXPECT_EQ(0, memcmp(gRemovableDrives.entries[0], u"F:\\", 8));
+  EXPECT_STREQ("C:", gFixedLetters);
+  EXPECT_STREQ("F:", gRemovableLetters);
+}
+
+TEST(Drives, OnlyAnEmptyCdromStillGivesTheMenuWithEmptyLists) {
+  twtest::MachineFixture m;
+  m.Drive('D', "", "cdrom");
+  Screen screen(m);
+  ASSERT_TRUE(screen.loaded());
+  char work[1024];
+  EXPECT_EQ(1u, BuildDriveMenu(work));
+  EXPECT_EQ(std::string("\n\nPress 'A' to scan all drivers. <>\nPress 'B' to scan key directory.\n"
+                        "Press 'C' to scan C:\\, and so on.\nPress <Esc> to exit.\n\n"),
+            screen.text);
+  EXPECT_EQ(0u, gFixedDrives.count + gRemovableDrives.count);
+}
+
+// ---- the timed key prompt ----
+
+const std::string kClearCountdown = "\r" + std::string(59, ' ');
+
+std::string CountdownLine(int n) {
+  return "\rTo skip disk scanning press other key within " + std::to_string(n) + " second.";
+}
+
+TEST(Prompt, KeyDuringTheCountdownGivesItsCharacter) {
+  // The key comes 3.5 s after the keyboard opens: the first step timed out
+  // (its line shows 10), the second step's wait sees the key.
+  for (const auto& key : {std::make_pair(0x16, (uint32_t)'u'), std::make_pair(0x01, 0u), std::make_pair(0x4F, 0u)}) {
+    twtest::MachineFixture m;
+    m.Drive('C', "c").Set("timeScale", "0.2");
+    m.Set("keyboard", "[{\"at\": 3.5, \"code\": " + std::to_string(key.first) + "}]");
+    Screen screen(m);
+    ASSERT_TRUE(screen.loaded());
+    const unsigned handles = TwNtHandleCount();
+    EXPECT_EQ(key.second, PromptForKey(&gContext)) << key.first;
+    EXPECT_EQ(CountdownLine(10) + kClearCountdown, screen.text) << key.first;
+    EXPECT_EQ(handles, TwNtHandleCount());
+  }
+}
+
+TEST(Prompt, NoKeyCountsDownFromTenToOne) {
+  twtest::MachineFixture m;
+  m.Drive('C', "c").Set("timeScale", "0.01");
+  Screen screen(m);
+  ASSERT_TRUE(screen.loaded());
+  const unsigned handles = TwNtHandleCount();
+  EXPECT_EQ(kNoKey, PromptForKey(&gContext));
+  std::string expected;
+  for (int n = 10; n >= 1; --n) expected += CountdownLine(n);
+  EXPECT_EQ(expected + kClearCountdown, screen.text);
+  EXPECT_EQ(handles, TwNtHandleCount());
+}
+
+TEST(Prompt, KeyboardOrEventMissingGivesNoKeyAndNoCountdown) {
+  for (const char* call : {"NtCreateFile", "NtCreateEvent"}) {
+    twtest::MachineFixture m;
+    m.Drive('C', "c").Set("timeScale", "0.01");
+    Screen screen(m);
+    ASSERT_TRUE(screen.loaded());
+    const unsigned handles = TwNtHandleCount();
+    TwNtFailCall(call, 1, (NTSTATUS)0xC0000022);  // access denied
+    EXPECT_EQ(kNoKey, PromptForKey(&gContext)) << call;
+    EXPECT_EQ("", screen.text) << call;
+    EXPECT_EQ(handles, TwNtHandleCount()) << call;
+  }
+}
+
+TEST(Prompt, ReadThatCompletesAtOnceIsNotDecoded) {
+  // A key already queued when the prompt starts completes its read at once.
+  twtest::MachineFixture m;
+  m.Drive('C', "c").Set("timeScale", "0.01");
+  Screen screen(m);
+  ASSERT_TRUE(screen.loaded());
+  const unsigned handles = TwNtHandleCount();
+  TwNtPushKey(0x16, 0);
+  EXPECT_EQ(kNoKey, PromptForKey(&gContext));
+  EXPECT_EQ("", screen.text);
+  EXPECT_EQ(handles, TwNtHandleCount());
+}
 
 void SleepMs(int ms) {
   struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
