@@ -56,6 +56,58 @@ struct BootList {
 
 enum class ReadResult { kRead, kMissing, kUnreadable };
 
+// UTF-8 of UTF-16LE bytes; a lone surrogate or an odd last byte is kept in a
+// form no conversion from the code page produces.
+std::string Utf16LeToUtf8(const std::string& bytes) {
+  std::string out;
+  size_t units = bytes.size() / 2;
+  auto unit = [&bytes](size_t i) {
+    return (uint32_t)(uint8_t)bytes[2 * i] | ((uint32_t)(uint8_t)bytes[2 * i + 1] << 8);
+  };
+  for (size_t i = 0; i < units; ++i) {
+    uint32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 &&
+        unit(i + 1) < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(++i) - 0xDC00);
+    if (c < 0x80) {
+      out += (char)c;
+    } else if (c < 0x800) {
+      out += (char)(0xC0 | (c >> 6));
+      out += (char)(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += (char)(0xE0 | (c >> 12));
+      out += (char)(0x80 | ((c >> 6) & 0x3F));
+      out += (char)(0x80 | (c & 0x3F));
+    } else {
+      out += (char)(0xF0 | (c >> 18));
+      out += (char)(0x80 | ((c >> 12) & 0x3F));
+      out += (char)(0x80 | ((c >> 6) & 0x3F));
+      out += (char)(0x80 | (c & 0x3F));
+    }
+  }
+  if (bytes.size() % 2 != 0) out += '\xFF';
+  return out;
+}
+
+// Whether the ANSI text read is the value itself: a character the code page
+// lacks comes through the ANSI calls as '?', and writing such a list back
+// would rename another program's entry.
+bool SameAsStored(HKEY key, const uint8_t* ansi, DWORD size) {
+  DWORD wideSize = 0;
+  DWORD type = REG_NONE;
+  if (RegQueryValueExW(key, u"BootExecute", nullptr, &type, nullptr, &wideSize) !=
+          ERROR_SUCCESS ||
+      wideSize > kListLimit * 4)
+    return false;
+  std::string wide(wideSize, '\0');
+  DWORD got = wideSize;
+  if (RegQueryValueExW(key, u"BootExecute", nullptr, &type, (BYTE*)&wide[0], &got) !=
+          ERROR_SUCCESS ||
+      got != wideSize)
+    return false;
+  return AnsiToUtf8(std::string((const char*)ansi, size)) == Utf16LeToUtf8(wide);
+}
+
 ReadResult ReadBootList(HKEY key, BootList* list) {
   DWORD size = 0;
   DWORD type = REG_NONE;
@@ -68,6 +120,7 @@ ReadResult ReadBootList(HKEY key, BootList* list) {
   r = RegQueryValueExA(key, kBootExecute, nullptr, &type, list->bytes.data(), &got);
   if (r != ERROR_SUCCESS || type != REG_MULTI_SZ || got != size)
     return ReadResult::kUnreadable;
+  if (!SameAsStored(key, list->bytes.data(), size)) return ReadResult::kUnreadable;
   list->size = size;
   list->type = type;
   return ReadResult::kRead;

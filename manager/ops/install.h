@@ -5,7 +5,8 @@
 
 // Adds "tarnwell" to BootExecute unless an entry already begins with it.
 // Never replaces a list it cannot read whole (larger than 256 bytes, wrong
-// type, unreadable): such a list makes the step fail and stays as it is.
+// type, unreadable, or holding characters the ANSI code page lacks, which
+// would come back as '?'): such a list makes the step fail and stays as it is.
 bool AddBootEntry();
 // Creates or opens "System\CurrentControlSet\Control\tarnwell" and sets
 // WinTarget = WindowsFolder and LibTarget = ProgramFolder + "Lib", without NUL.

@@ -20,6 +20,8 @@ typedef uint8_t BYTE;
 typedef unsigned int UINT;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
+typedef char16_t WCHAR;
+typedef const WCHAR* LPCWSTR;
 typedef struct Win32Key* HKEY;
 typedef void* HANDLE;
 typedef void* HMODULE;
@@ -148,6 +150,9 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className,
 // As Win32: with `data` null only the size is reported; a buffer too small
 // gives ERROR_MORE_DATA with the needed size in *size.
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD* reserved, DWORD* type,
+                      BYTE* data, DWORD* size);
+// The same with the data as stored: string types in UTF-16LE, unconverted.
+LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type,
                       BYTE* data, DWORD* size);
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
                     const BYTE* data, DWORD size);

@@ -182,15 +182,48 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, void*
   return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
+namespace {
+
+// The value named `name` of the key behind `key`, as stored.
+LONG QueryValue(HKEY key, const std::u16string& name, DWORD* type, BYTE* data, DWORD* size,
+                tw::RegValue* value) {
   if (!Ready()) return ERROR_BADKEY;
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
   Refresh();
   tw::RegKeyRef k;
   LONG r = Lookup(key, &k);
   if (r != ERROR_SUCCESS) return r;
+  r = (LONG)TheRegistry().store.GetValue(k, name, value);
+  if (r != ERROR_SUCCESS) return r;
+  if (type != nullptr) *type = value->type;
+  return ERROR_SUCCESS;
+}
+
+// Hands `bytes` out as the Reg*QueryValueEx calls do.
+LONG GiveData(const std::string& bytes, BYTE* data, DWORD* size) {
+  if (size == nullptr) return ERROR_SUCCESS;
+  DWORD capacity = *size;
+  *size = (DWORD)bytes.size();
+  if (data == nullptr) return ERROR_SUCCESS;
+  if (bytes.size() > capacity) return ERROR_MORE_DATA;
+  memcpy(data, bytes.data(), bytes.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD*, DWORD* type, BYTE* data,
+                      DWORD* size) {
   tw::RegValue value;
-  r = (LONG)TheRegistry().store.GetValue(k, ToUnicode(valueName), &value);
+  LONG r = QueryValue(key, valueName != nullptr ? std::u16string(valueName) : std::u16string(),
+                      type, data, size, &value);
+  if (r != ERROR_SUCCESS) return r;
+  return GiveData(std::string(value.data.begin(), value.data.end()), data, size);
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
+  tw::RegValue value;
+  LONG r = QueryValue(key, ToUnicode(valueName), type, data, size, &value);
   if (r != ERROR_SUCCESS) return r;
   std::string bytes;
   if (IsStringType(value.type)) {
@@ -203,14 +236,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD*, DWORD* type, BYTE* dat
   } else {
     bytes.assign(value.data.begin(), value.data.end());
   }
-  if (type != nullptr) *type = value.type;
-  if (size == nullptr) return ERROR_SUCCESS;
-  DWORD capacity = *size;
-  *size = (DWORD)bytes.size();
-  if (data == nullptr) return ERROR_SUCCESS;
-  if (bytes.size() > capacity) return ERROR_MORE_DATA;
-  memcpy(data, bytes.data(), bytes.size());
-  return ERROR_SUCCESS;
+  return GiveData(bytes, data, size);
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {

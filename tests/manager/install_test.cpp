@@ -185,6 +185,56 @@ TEST(Install, ListOfAnotherTypeIsNeverReplaced) {
   EXPECT_EQ(m.Read("registry.reg"), before);
 }
 
+// hex(7): of UTF-16 text as stored, whatever the code page holds.
+std::string RegistryWithWideBootList(const std::u16string& list) {
+  std::string hex = "hex(7):";
+  char b[8];
+  for (size_t i = 0; i < list.size(); ++i) {
+    snprintf(b, sizeof b, "%s%02x,%02x", i ? "," : "", list[i] & 0xFF, list[i] >> 8);
+    hex += b;
+  }
+  return "Windows Registry Editor Version 5.00\r\n\r\n"
+         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager]\r\n"
+         "\"BootExecute\"=" + hex + "\r\n\r\n";
+}
+
+// The list reaches the manager in the ANSI code page, where a character
+// the page lacks (here a Hangul syllable on a GBK machine) reads as '?':
+// written back, the other program's entry would name another program.
+TEST(Install, EntriesTheCodePageCannotHoldAreNeverRewritten) {
+  const std::u16string foreign(u"autocheck autochk *\0prog\uD55C /x\0\0", 29);
+  TempMachine m(RegistryWithWideBootList(foreign));
+  ASSERT_TRUE(m.Open());
+  std::string before = m.Read("registry.reg");
+  bool ok = true;
+  EXPECT_STREQ(OnInstall(&ok), kInstallBootFailed);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(m.Read("registry.reg"), before);
+
+  const std::u16string installed(u"prog\uD55C\0tarnwell\0\0", 16);
+  TempMachine u(RegistryWithWideBootList(installed));
+  ASSERT_TRUE(u.Open());
+  before = u.Read("registry.reg");
+  EXPECT_STREQ(OnUninstall(&ok), kUninstallBootFailed);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(u.Read("registry.reg"), before);
+
+  // Chinese text the page holds goes through unchanged.
+  const std::u16string chinese(u"\u7A0B\u5E8F /x\0\0", 7);
+  TempMachine c(RegistryWithWideBootList(chinese));
+  ASSERT_TRUE(c.Open());
+  EXPECT_STREQ(OnInstall(&ok), kInstallSucceeded);
+  tw::RegValue v;
+  ASSERT_TRUE(c.RawValue(kSessionManager, "BootExecute", &v));
+  std::u16string after(u"\u7A0B\u5E8F /x\0tarnwell\0\0", 16);
+  ASSERT_EQ(v.data.size(), after.size() * 2);
+  for (size_t i = 0; i < after.size(); ++i)
+    EXPECT_EQ(v.data[2 * i] | (v.data[2 * i + 1] << 8), after[i]) << i;
+  EXPECT_STREQ(OnUninstall(&ok), kUninstallSucceeded);
+  ASSERT_TRUE(c.RawValue(kSessionManager, "BootExecute", &v));
+  EXPECT_EQ(v.data.size(), chinese.size() * 2);
+}
+
 TEST(Install, NoSessionManagerKey) {
   TempMachine m("Windows Registry Editor Version 5.00\r\n\r\n");
   ASSERT_TRUE(m.Open());

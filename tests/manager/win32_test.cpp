@@ -296,6 +296,14 @@ TEST_F(Win32Test, RegistryValuesAndKeys) {
   size = sizeof buffer;
   ASSERT_EQ(RegQueryValueExA(key, "PATH", nullptr, &type, (BYTE*)buffer, &size), ERROR_SUCCESS);
   EXPECT_EQ(std::string(buffer, size), std::string(text, 7));
+  // The wide call gives the stored UTF-16 itself.
+  uint8_t wide[16];
+  size = 4;
+  EXPECT_EQ(RegQueryValueExW(key, u"pATH", nullptr, &type, wide, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 10u);
+  ASSERT_EQ(RegQueryValueExW(key, u"Path", nullptr, &type, wide, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, (DWORD)REG_SZ);
+  EXPECT_EQ(std::vector<uint8_t>(wide, wide + size), raw.data);
   size = 0;
   EXPECT_EQ(RegQueryValueExA(key, "Count", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
   EXPECT_EQ(type, (DWORD)REG_DWORD);
