@@ -213,3 +213,152 @@ TEST_F(HostServices, EngineServicesAndHandles) {
 
 }  // namespace
 }  // namespace libtest
+
+namespace libtest {
+namespace {
+
+// The services' arguments in the order routines push them, called through
+// the addresses the symbol table binds routines to.
+typedef uint32_t(__attribute__((stdcall)) * LayerSeekFn)(void*, int32_t, uint32_t);
+typedef uint32_t(__attribute__((stdcall)) * LayerReadFn)(void*, void*, uint32_t);
+typedef uint32_t(__attribute__((stdcall)) * HandleReadFn)(void*, HANDLE, void*, uint32_t);
+typedef void(__attribute__((stdcall)) * HandleCloseFn)(void*, HANDLE);
+typedef uint32_t(__attribute__((stdcall)) * HandleSizeFn)(void*, HANDLE);
+typedef HANDLE(__attribute__((stdcall)) * OpenFn)(void*, const char*, uint32_t, uint32_t);
+typedef uint32_t(__attribute__((stdcall)) * CodeFn)(void*, uint32_t);
+typedef uint32_t(__attribute__((stdcall)) * ToWideFn)(void*, const char*, WCHAR*, uint32_t);
+typedef uint32_t(__attribute__((stdcall)) * ToAnsiFn)(void*, const WCHAR*, char*, uint32_t);
+typedef uint32_t(__attribute__((stdcall)) * RegOpenFn)(void*, HKEY, const char*, HKEY*);
+typedef uint32_t(__attribute__((stdcall)) * RegSetFn)(void*, HKEY, const char*, uint32_t, uint32_t, const void*,
+                                                       uint32_t);
+typedef uint32_t(__attribute__((stdcall)) * RegKeyFn)(void*, HKEY);
+typedef uint32_t(__attribute__((stdcall)) * RegDeleteFn)(void*, HKEY, const char*);
+typedef uint32_t(__attribute__((stdcall)) * RegQueryFn)(void*, HKEY, const char*, uint32_t*, uint32_t*, void*,
+                                                         uint32_t*);
+
+struct ServiceTable {
+  explicit ServiceTable(VirusLibrary* lib) : lib(lib) {}
+  template <typename F>
+  F At(uint32_t place) const {
+    EXPECT_EQ(lib->symbols[place].key, kHostServiceKeys[place]);
+    return (F)(uintptr_t)lib->symbols[place].address;
+  }
+  VirusLibrary* lib;
+};
+
+TEST(HostServiceArguments, LayerFileAnyHandleAndOpen) {
+  LibraryMachine m;
+  m.Put("layer.bin", Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'});
+  m.Put("other.bin", Bytes(33, 'o'));
+  m.PutBase(0, WriteBase(NamedFile("Virus.A")));
+  VirusLibrary* lib = m.Load(0);
+  ServiceTable t(lib);
+  FakeEngine engine;
+  std::vector<uint8_t> object(sizeof(CQEL));
+  void* q = object.data();
+  AttachEngine(lib, engine.Engine());
+
+  LayerSeekFn layerSeek = t.At<LayerSeekFn>(10);
+  LayerReadFn layerRead = t.At<LayerReadFn>(11);
+  EXPECT_EQ(layerSeek(q, 0, 0), kInvalid32) << "no layer file yet";
+  engine.layer = FileOpen(m.Ctx(), "C:\\Lib\\layer.bin", kAccessRead, kOpenExisting);
+  ASSERT_NE(engine.layer, (HANDLE)0);
+  EXPECT_EQ(layerSeek(q, -3, 2), 7u) << "from the end";
+  EXPECT_EQ(layerSeek(q, -5, 1), 2u) << "from the current position";
+  char got[8] = {0};
+  EXPECT_EQ(layerRead(q, got, 3), 3u);
+  EXPECT_STREQ(got, "cde");
+  EXPECT_EQ(layerSeek(q, 8, 0), 8u) << "from the start";
+  memset(got, 0, sizeof got);
+  EXPECT_EQ(layerRead(q, got, 5), 2u);
+  EXPECT_STREQ(got, "ij");
+  EXPECT_EQ(layerSeek(q, 0, 3), kInvalid32) << "no such origin";
+
+  OpenFn open = t.At<OpenFn>(16);
+  HandleReadFn read = t.At<HandleReadFn>(13);
+  HandleSizeFn size = t.At<HandleSizeFn>(15);
+  HandleCloseFn close = t.At<HandleCloseFn>(14);
+  EXPECT_EQ(open(q, "C:\\Lib\\missing.bin", kAccessRead, kOpenExisting), (HANDLE)0);
+  HANDLE h = open(q, "C:\\Lib\\other.bin", kAccessRead, kOpenExisting);
+  ASSERT_NE(h, (HANDLE)0);
+  EXPECT_EQ(size(q, h), 33u);
+  memset(got, 0, sizeof got);
+  EXPECT_EQ(read(q, h, got, 4), 4u);
+  EXPECT_STREQ(got, "oooo");
+  close(q, h);
+  EXPECT_EQ(FileSize(m.Ctx(), h), kInvalid32) << "the routine's own handle is closed";
+  // The disposition is the third argument: a new file is made.
+  HANDLE made = open(q, "C:\\Lib\\made.bin", kAccessRead | kAccessWrite, kCreateNew);
+  ASSERT_NE(made, (HANDLE)0);
+  EXPECT_EQ(size(q, made), 0u);
+  close(q, made);
+  EXPECT_EQ(open(q, "C:\\Lib\\made.bin", kAccessRead | kAccessWrite, kCreateNew), (HANDLE)0);
+
+  // Service 19: codes other than 1 answer code - 1 and ask for nothing.
+  CodeFn sweep = t.At<CodeFn>(19);
+  EXPECT_EQ(sweep(q, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(sweep(q, 2), 1u);
+  EXPECT_EQ(engine.sweep, 0);
+  EXPECT_NE(sweep(q, 1), 0u);
+  EXPECT_EQ(engine.sweep, 1);
+  FileClose(m.Ctx(), engine.layer);
+}
+
+TEST(HostServiceArguments, TextConversions) {
+  LibraryMachine m;
+  m.PutBase(0, WriteBase(NamedFile("Virus.A")));
+  VirusLibrary* lib = m.Load(0);
+  ServiceTable t(lib);
+  std::vector<uint8_t> object(sizeof(CQEL));
+  void* q = object.data();
+  WCHAR wide[16];
+  memset(wide, 0xFF, sizeof wide);
+  EXPECT_NE(t.At<ToWideFn>(20)(q, "Run.exe", wide, sizeof wide), 0u);
+  const WCHAR expectWide[] = {'R', 'u', 'n', '.', 'e', 'x', 'e', 0};
+  EXPECT_EQ(memcmp(wide, expectWide, sizeof expectWide), 0);
+  char ansi[16];
+  memset(ansi, 0x7F, sizeof ansi);
+  EXPECT_NE(t.At<ToAnsiFn>(21)(q, expectWide, ansi, sizeof ansi), 0u);
+  EXPECT_STREQ(ansi, "Run.exe");
+}
+
+TEST(HostServiceArguments, RegistryServicesForwardTheirArguments) {
+  LibraryMachine m(
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Probe]\n\"Name\"=\"value\"\n");
+  m.PutBase(0, WriteBase(NamedFile("Virus.A")));
+  VirusLibrary* lib = m.Load(0);
+  ServiceTable t(lib);
+  std::vector<uint8_t> object(sizeof(CQEL));
+  void* q = object.data();
+
+  HKEY key = 0;
+  EXPECT_EQ(t.At<RegOpenFn>(22)(q, kHkeyLocalMachine, "SOFTWARE\\Probe", &key), 0u);
+  ASSERT_NE(key, 0u);
+  HKEY none = 0;
+  EXPECT_NE(t.At<RegOpenFn>(22)(q, kHkeyLocalMachine, "SOFTWARE\\NoSuchKey", &none), 0u);
+
+  RegQueryFn query = t.At<RegQueryFn>(26);
+  uint32_t type = 0, size = 16;
+  char data[16] = {0};
+  EXPECT_EQ(query(q, key, "Name", nullptr, &type, data, &size), 0u);
+  EXPECT_EQ(type, 1u);  // REG_SZ
+  EXPECT_EQ(size, 6u);
+  EXPECT_STREQ(data, "value");
+
+  const uint32_t number = 0x12345678;
+  EXPECT_EQ(t.At<RegSetFn>(23)(q, key, "Number", 0, 4, &number, 4), 0u);
+  uint32_t back = 0;
+  size = 4;
+  EXPECT_EQ(query(q, key, "Number", nullptr, &type, &back, &size), 0u);
+  EXPECT_EQ(type, 4u);  // REG_DWORD
+  EXPECT_EQ(back, number);
+
+  EXPECT_EQ(t.At<RegDeleteFn>(25)(q, key, "Number"), 0u);
+  size = 4;
+  EXPECT_EQ(query(q, key, "Number", nullptr, &type, &back, &size), 2u);  // ERROR_FILE_NOT_FOUND
+  EXPECT_EQ(t.At<RegKeyFn>(24)(q, key), 0u);
+}
+
+}  // namespace
+}  // namespace libtest

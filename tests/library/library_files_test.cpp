@@ -1,6 +1,8 @@
 // Base and user library files: which files a mode opens, the conditions
 // that fail a pass, files of the wrong kind, damaged sections, tables and
 // virus names.
+#include <lzo/lzo1x.h>
+
 #include "tests/library/library_test_support.h"
 
 namespace libtest {
@@ -279,6 +281,197 @@ TEST(UserFiles, TheLastUserFileEmptyFailsTheUserPass) {
   int result = -1;
   m.Load(0, &result);
   EXPECT_EQ(result, 0);
+}
+
+
+// --- Files put together byte by byte from the format description, without
+// the library tool's writer or the shared user file writer: the loader must
+// read what the format says, not merely what our own writers write.
+
+void Xor(Bytes& b, uint8_t key) {
+  for (uint8_t& c : b) c ^= key;
+}
+
+struct HandSection {
+  Bytes table;  // plain records
+  uint32_t records = 0;
+  Bytes objects;  // plain object part: {u32 size, image}...
+  uint32_t objectCount = 0;
+  std::string routineText, virusText;
+};
+
+// Decoded section k: a part directory whose other records and unread fields
+// hold junk, and the parts in the reverse of the usual order.
+Bytes HandDecodedSection(const HandSection& s, uint32_t k, uint8_t fileKey) {
+  uint8_t tableKey = !s.routineText.empty() ? (uint8_t)s.routineText[0] : (uint8_t)s.virusText.at(0);
+  Bytes table = s.table, objects = s.objects;
+  Xor(table, tableKey);
+  Xor(objects, tableKey);
+  uint8_t textKey = !objects.empty() ? objects[0] : !table.empty() ? table[0] : fileKey;
+  Bytes routine = s.routineText.empty() ? Bytes() : PackLzss(s.routineText);
+  Bytes virus = s.virusText.empty() ? Bytes() : PackLzss(s.virusText);
+  Xor(routine, textKey);
+  Xor(virus, textKey);
+  Bytes out(4 * 53, 0xEE);
+  size_t rec = 53 * k;
+  out[rec] = 0x99;
+  Set32(out, rec + 1, 0x12345678);
+  auto place = [&](const Bytes& part, size_t offsetField, size_t sizeField, size_t packedField, uint32_t size) {
+    Set32(out, rec + offsetField, part.empty() ? 0xFFFFFF00u : (uint32_t)out.size());
+    Set32(out, rec + sizeField, size);
+    if (packedField) Set32(out, rec + packedField, (uint32_t)part.size());
+    out.insert(out.end(), part.begin(), part.end());
+  };
+  place(virus, 41, 45, 49, (uint32_t)s.virusText.size());
+  place(routine, 29, 33, 37, (uint32_t)s.routineText.size());
+  place(objects, 17, 25, 0, (uint32_t)objects.size());
+  Set32(out, rec + 21, s.objectCount);
+  place(table, 5, 13, 0, (uint32_t)table.size());
+  Set32(out, rec + 9, s.records);
+  return out;
+}
+
+// A base file with sections 1 and 2 (section 2 stored first in the file).
+Bytes HandBaseFile(const HandSection& s1, const HandSection& s2, uint8_t key1, uint8_t key2) {
+  Bytes f(300, 0x5A);
+  f[176] = key1;
+  f[177] = 0x77;
+  f[178] = key2;
+  uint8_t fileKey = (uint8_t)(key1 + key2);
+  Set32(f, 188, 0);
+  Set32(f, 192, 4096);  // code bytes: room enough
+  Set32(f, 196, (uint32_t)s2.routineText.size());
+  Set32(f, 200, (uint32_t)(s1.virusText.size() + s2.virusText.size()));
+  Set32(f, 204, (uint32_t)s1.table.size());
+  Set32(f, 208, (uint32_t)s2.table.size());
+  Set32(f, 212, 0);
+  Set32(f, 216, 0);
+  Set32(f, 220, 0);
+  Set32(f, 224, (uint32_t)s1.virusText.size());
+  Set32(f, 228, (uint32_t)s2.routineText.size());
+  Set32(f, 232, s2.objectCount);
+  Set32(f, 236, (uint32_t)s2.virusText.size());
+  Set32(f, 240, 0);
+  Set32(f, 244, 0);
+  Set32(f, 248, 0);
+  for (uint32_t k = 0; k < 4; ++k) {
+    Set32(f, 252 + 12 * k, 0);
+    Set32(f, 256 + 12 * k, 0);
+    Set32(f, 260 + 12 * k, 0);
+  }
+  for (uint32_t k : {2u, 1u}) {
+    Bytes decoded = HandDecodedSection(k == 1 ? s1 : s2, k, fileKey);
+    Bytes packed = StoredContainer(decoded);
+    Xor(packed, fileKey);
+    Set32(f, 252 + 12 * k, (uint32_t)f.size());
+    Set32(f, 256 + 12 * k, (uint32_t)decoded.size());
+    Set32(f, 260 + 12 * k, (uint32_t)packed.size());
+    f.insert(f.end(), packed.begin(), packed.end());
+  }
+  return f;
+}
+
+TEST(HandMadeFiles, BaseFileReadAsTheFormatSays) {
+  HandSection s1;
+  ChecksumRecord(s1.table, 7, 0x0102, "xyz");
+  ChecksumRecord(s1.table, 9, 3, "pq");
+  s1.records = 2;
+  s1.virusText = "Hand.One\nHand.Two\n";
+  HandSection s2;
+  MultiRecord(s2.table, 1, {{0, "MZ"}}, 1, 0x44);
+  MultiRecord(s2.table, 2, {}, libfmt::kNoRoutine);
+  s2.records = 2;
+  for (const char* prefix : {"?HandA", "?HandB"}) {
+    Bytes image = RoutineObject(prefix, prefix[5] == 'A' ? 6 : 7, 8);
+    Put32(s2.objects, (uint32_t)image.size());
+    s2.objects.insert(s2.objects.end(), image.begin(), image.end());
+    s2.objectCount++;
+  }
+  s2.routineText = "?HandA\n?HandB\n";
+  s2.virusText = "Hand.Multi\nHand.Plain\n";
+
+  LibraryMachine m;
+  m.PutBase(0, HandBaseFile(s1, s2, 0x90, 0x85));  // file key 0x15
+  int result = -1;
+  m.Load(0, &result);
+  EXPECT_EQ(result, 1);
+  LibraryTables t;
+  GetLibraryTables(m.Lib(), &t);
+  ASSERT_EQ(t.checksumCount, 2u);
+  EXPECT_EQ(Bytes(t.checksum, t.checksum + 16), s1.table);
+  EXPECT_EQ(m.Names(1), (Names{"Hand.One", "Hand.Two"}));
+  ASSERT_EQ(t.multiCount, 2u);
+  ASSERT_EQ(t.multiBytes, (uint32_t)s2.table.size());
+  // The first record names the file's second section-2 object: slot 1.
+  EXPECT_EQ(Bytes(t.multi, t.multi + t.multiBytes), s2.table);
+  EXPECT_EQ(m.Names(2), (Names{"Hand.Multi", "Hand.Plain"}));
+  std::vector<uint8_t> object(90680);
+  EXPECT_EQ(GuardedCall(RoutineEntry(m.Lib(), 0, 0), object.data()), 6u);
+  EXPECT_EQ(GuardedCall(RoutineEntry(m.Lib(), 1, 0), object.data()), 7u);
+  EXPECT_EQ(GuardedCall(RoutineEntry(m.Lib(), 1, 1), object.data()), 8u);
+}
+
+// A user file: header, LZO1X-1 payload XORed with the low byte of the
+// payload size, areas XORed with the low byte of the records area size.
+Bytes HandUserFile(const Bytes& records, uint32_t count, const std::string& paths, uint32_t kind = 1) {
+  Bytes payload = {20};
+  uint32_t payloadSize = (uint32_t)(25 + records.size() + paths.size());
+  Put32(payload, payloadSize);
+  Put32(payload, 25);
+  Put32(payload, count);
+  Put32(payload, (uint32_t)records.size());
+  Put32(payload, (uint32_t)(25 + records.size()));
+  Put32(payload, (uint32_t)paths.size());
+  uint8_t areaKey = (uint8_t)records.size();
+  EXPECT_NE(areaKey, 0) << "the fallback key is tested elsewhere";
+  for (uint8_t c : records) payload.push_back(c ^ areaKey);
+  for (char c : paths) payload.push_back((uint8_t)c ^ areaKey);
+  EXPECT_EQ(lzo_init(), LZO_E_OK);
+  Bytes packed(payload.size() + payload.size() / 16 + 67);
+  std::vector<uint8_t> work(LZO1X_1_MEM_COMPRESS + 16);
+  lzo_uint packedSize = packed.size();
+  EXPECT_EQ(lzo1x_1_compress(payload.data(), payload.size(), packed.data(), &packedSize, work.data()), LZO_E_OK);
+  packed.resize(packedSize);
+  Xor(packed, (uint8_t)payloadSize);
+  Bytes f = {0x1D, 0xEA, 0x0D, 0x0A};
+  std::string text = "Corvane Scan Labs\r\nVersion: 10.07.19.01\r\n";
+  f.insert(f.end(), text.begin(), text.end());
+  f.resize(180, 0);
+  Put32(f, (uint32_t)(212 + packed.size()));
+  Put32(f, 212);
+  Put32(f, kind);
+  Put32(f, (uint32_t)records.size());
+  Put32(f, (uint32_t)paths.size());
+  Put32(f, 212);
+  Put32(f, payloadSize);
+  Put32(f, (uint32_t)packed.size());
+  f.insert(f.end(), packed.begin(), packed.end());
+  return f;
+}
+
+Bytes UserRecordBytes(const std::string& date, uint32_t size, const std::string& content) {
+  Bytes r(date.begin(), date.end());
+  Put32(r, size);
+  uint8_t md5[16];
+  Md5Digest(content.data(), (uint32_t)content.size(), md5);
+  r.insert(r.end(), md5, md5 + 16);
+  return r;
+}
+
+TEST(HandMadeFiles, UserFileReadAsTheFormatSays) {
+  Bytes records = UserRecordBytes("2026-03-04", 11, "hello world");
+  Bytes second = UserRecordBytes("2026-03-05", 2, "hi");
+  records.insert(records.end(), second.begin(), second.end());
+  LibraryMachine m;
+  m.PutUser(0, HandUserFile(records, 2, "F:\\a.exe\nF:\\b\\c.com\n"));
+  m.PutUser(1, HandUserFile(UserRecordBytes("2026-03-06", 3, "abc"), 1, "G:\\x\n", 0));  // kind 0
+  int result = -1;
+  m.Load(0, &result);
+  EXPECT_EQ(result, 1);
+  LibraryTables t;
+  GetLibraryTables(m.Lib(), &t);
+  ASSERT_EQ(t.userCount, 2u);
+  EXPECT_EQ(Bytes(t.userDigests, t.userDigests + 60), records);
 }
 
 }  // namespace

@@ -41,8 +41,9 @@ Bytes WriteUser(const std::vector<UserEntry>& entries) {
   return out;
 }
 
-LibraryMachine::LibraryMachine() : machine_("tw-library") {
+LibraryMachine::LibraryMachine(const std::string& registry) : machine_("tw-library") {
   machine_.Drive('C', "c");
+  if (!registry.empty()) machine_.Registry(registry);
   std::string json = machine_.Write();
   host_ = json.substr(0, json.find_last_of('/')) + "/c/Lib";
   mkdir(host_.c_str(), 0777);

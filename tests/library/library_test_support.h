@@ -152,7 +152,8 @@ Bytes WriteUser(const std::vector<UserEntry>& entries);
 
 class LibraryMachine {
  public:
-  LibraryMachine();
+  // registry: text of the machine's registry file ("" for none).
+  explicit LibraryMachine(const std::string& registry = "");
   ~LibraryMachine();
   // Writes <library folder>/name.
   void Put(const std::string& name, const Bytes& bytes);
