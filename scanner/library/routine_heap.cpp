@@ -184,7 +184,10 @@ void* RoutineRealloc(RoutineHeap* h, void* block, uint32_t size) {
   }
   void* fresh = RoutineAlloc(h, size);
   if (fresh == nullptr) return nullptr;
-  memcpy(fresh, block, hd.size < size ? hd.size : size);
+  // The size field lies in front of the routine's block, where the routine
+  // can write over it: never copy more than the old block's room.
+  uint32_t keep = hd.size < room ? hd.size : room;
+  memcpy(fresh, block, keep < size ? keep : size);
   RoutineFree(h, block);
   return fresh;
 }

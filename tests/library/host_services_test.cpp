@@ -189,6 +189,27 @@ TEST_F(HostServices, RoutineHeapSurvivesDamage) {
   RoutineHeapRelease(&h);
 }
 
+TEST_F(HostServices, ReallocCopiesNoMoreThanTheOldBlockHolds) {
+  // A routine that wrote over the size in its block's header: growing the
+  // block copies what the block can hold, never past its pages.
+  RoutineHeap h;
+  RoutineHeapInit(&h, m.Ctx());
+  for (uint32_t size : {100u, 300000u}) {
+    uint8_t* block = (uint8_t*)RoutineAlloc(&h, size);
+    ASSERT_NE(block, nullptr);
+    memset(block, 0x5C, size);
+    uint32_t damaged = 0x3FFFFFF0u;
+    memcpy(block - 12, &damaged, 4);
+    uint8_t* grown = (uint8_t*)RoutineRealloc(&h, block, 16u << 20);
+    ASSERT_NE(grown, nullptr) << size;
+    EXPECT_EQ(grown[0], 0x5C);
+    EXPECT_EQ(grown[size - 1], 0x5C);
+    EXPECT_EQ(RoutineBlockLive(&h, block), 0);
+    EXPECT_EQ(RoutineFree(&h, grown), 1);
+  }
+  RoutineHeapRelease(&h);
+}
+
 TEST_F(HostServices, EngineServicesAndHandles) {
   m.Put("other.bin", Bytes(33, 'o'));
   Load({{19, {1}}, {19, {7}}, {12, {}}, {15, {0}}});
