@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -359,11 +360,29 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
     state->names.push_back(".");
     state->names.push_back("..");
   }
+  // In name order without regard to case, as NTFS lists a folder (and as
+  // the native stand-in does), not in the host's order: by the upper-case
+  // folded names, then by the names themselves.
+  struct Named {
+    std::u16string folded, name;
+    std::string host;
+  };
+  std::vector<Named> found;
   while (struct dirent* entry = readdir(dir)) {
     if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-    state->names.push_back(entry->d_name);
+    Named n;
+    n.name = tw::Utf8ToUtf16(entry->d_name);
+    n.folded = n.name;
+    for (char16_t& c : n.folded) c = tw::FoldUpper(c);
+    n.host = entry->d_name;
+    found.push_back(std::move(n));
   }
   closedir(dir);
+  std::sort(found.begin(), found.end(), [](const Named& a, const Named& b) {
+    int order = a.folded.compare(b.folded);
+    return order != 0 ? order < 0 : a.name < b.name;
+  });
+  for (Named& n : found) state->names.push_back(std::move(n.host));
   if (!FillFindData(state.get(), data)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;

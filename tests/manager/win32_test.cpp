@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "manager/ops/folders.h"
 #include "platform/win32/win32.h"
@@ -226,6 +227,29 @@ TEST_F(Win32Test, FindingFiles) {
   FindClose(h);
   EXPECT_TRUE(RemoveDirectoryA("C:\\link"));  // the link goes, not its target
   EXPECT_TRUE(m.Exists("c/WINDOWS/a.ini"));
+}
+
+// A folder lists as an NTFS folder does, in name order without regard to
+// case (the native stand-in does the same), not in the host's order: the
+// quarantine list shows records in this order.
+TEST_F(Win32Test, FoldersListInNameOrder) {
+  std::vector<std::string> expected = {".", ".."};
+  for (int i = 19; i >= 0; --i) m.Write("c/list/f" + std::to_string(100 + i), "x");
+  m.Write("c/list/B.txt", "x");
+  m.Write("c/list/a.txt", "x");
+  m.Write("c/list/_z", "x");
+  expected.push_back("a.txt");
+  expected.push_back("B.txt");
+  for (int i = 0; i < 20; ++i) expected.push_back("f" + std::to_string(100 + i));
+  expected.push_back("_z");  // '_' folds after the letters
+  std::vector<std::string> order;
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA("C:\\list\\*.*", &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  do order.push_back(data.cFileName);
+  while (FindNextFileA(h, &data));
+  FindClose(h);
+  EXPECT_EQ(order, expected);
 }
 
 TEST_F(Win32Test, OpeningFilesByDrivePath) {
