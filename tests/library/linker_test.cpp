@@ -455,5 +455,94 @@ TEST(Relocations, UninitialisedSectionsAreZeroedAndDiscardableOnesSkipped) {
   EXPECT_EQ(lib->codeUsed, 16u + 64u);
 }
 
+
+TEST(Relocations, TypesOneThreeAndFiveAddTheSymbolValue) {
+  LibraryMachine m;
+  BaseFileSpec f;
+  CoffDesc d;
+  CoffSectionDesc text;
+  text.data = Answer(0);
+  text.data.resize(16, 0x90);
+  text.data.insert(text.data.end(), {0x10, 0, 0, 0, 0x20, 0, 0, 0, 0x30, 0, 0, 0});
+  text.relocs = {{16, 2, 1}, {20, 2, 3}, {24, 2, 5}};
+  CoffSectionDesc data;
+  data.name = ".data";
+  data.data = Bytes(8, 0x5A);
+  data.characteristics = 0xC0000040;
+  d.sections = {text, data};
+  d.symbols = {{EntryNameOf("?Add", false), 0, 1, 0x20, 2, 0}, {".text", 0, 1, 0, 3, 0}, {".data", 0, 2, 0, 3, 0}};
+  AddObject(f.sections[2], BuildCoff(d), "?Add");
+  m.PutBase(0, WriteBase(f));
+  VirusLibrary* lib = m.Load(0);
+  uint32_t entry = RoutineEntry(lib, 0, 0);
+  ASSERT_NE(entry, 0u);
+  const uint8_t* code = (const uint8_t*)(uintptr_t)entry;
+  Bytes fields(code + 16, code + 28);
+  uint32_t dataAt = entry + 32;  // .text is 28 bytes: .data starts 32 bytes on
+  EXPECT_EQ(Get32(fields, 0), dataAt + 0x10) << "type 1";
+  EXPECT_EQ(Get32(fields, 4), dataAt + 0x20) << "type 3";
+  EXPECT_EQ(Get32(fields, 8), dataAt + 0x30) << "type 5";
+}
+
+TEST(Symbols, AuxiliaryRecordsAreSteppedOverAndCounted) {
+  // Symbol 0 has one auxiliary record whose bytes read like an exported
+  // "?Aux": it is no symbol. The relocation names the symbol after it by its
+  // table index 2 (auxiliary records count).
+  LibraryMachine m;
+  BaseFileSpec f;
+  CoffDesc d;
+  CoffSectionDesc text;
+  text.data = {0xB8, 0, 0, 0, 0, 0xC2, 0x08, 0x00};  // mov eax, imm32 (DIR32 to "?Value")
+  text.data.resize(16, 0x90);
+  text.data.insert(text.data.end(), {1, 2, 3, 4});
+  text.relocs = {{1, 2, 6}};
+  d.sections = {text};
+  d.symbols = {{".text", 0, 1, 0, 3, 1}, {"?Value", 16, 1, 0, 2, 0}, {EntryNameOf("?Aux", false), 0, 1, 0x20, 2, 0}};
+  Bytes image = BuildCoff(d);
+  uint32_t aux = Get32(image, 8) + 18;
+  memcpy(&image[aux], "?Aux", 4);
+  image[aux + 12] = 1;     // section 1
+  image[aux + 14] = 0x20;  // function
+  image[aux + 16] = 2;     // external
+  AddObject(f.sections[2], image, "?Aux");
+  m.PutBase(0, WriteBase(f));
+  VirusLibrary* lib = m.Load(0);
+  uint32_t entry = RoutineEntry(lib, 0, 0);
+  ASSERT_NE(entry, 0u) << "the symbols after the auxiliary record are read";
+  EXPECT_EQ(CallEntry(entry), entry + 16) << "relocated against ?Value";
+  uint32_t address = 0;
+  EXPECT_TRUE(SymbolFind(lib, Crc("?Value"), &address));
+  EXPECT_EQ(address, entry + 16);
+  EXPECT_FALSE(SymbolFind(lib, Crc("?Aux"), &address));
+}
+
+TEST(Symbols, NamesOfUpTo259CharactersAreUsed) {
+  LibraryMachine m;
+  BaseFileSpec f;
+  std::string used = "?" + std::string(258, 'u');
+  std::string unused = "?" + std::string(259, 'v');
+  AddObject(f.sections[0], NamedFunctionObject({{used, 1}, {unused, 2}}, 2, 0));
+  m.PutBase(0, WriteBase(f));
+  VirusLibrary* lib = m.Load(0);
+  uint32_t address = 0;
+  EXPECT_TRUE(SymbolFind(lib, Crc(used), &address));
+  EXPECT_FALSE(SymbolFind(lib, Crc(unused), &address));
+}
+
+TEST(Entries, SectionZeroObjectsUseSlotZero) {
+  // A section-0 object's routine slot is 0: its entries named after its
+  // prefix land there, and section 2 counts on from the section-0 total.
+  LibraryMachine m;
+  BaseFileSpec f;
+  AddObject(f.sections[0], RoutineObject("?Zero", 41, 42), "?Zero");
+  AddObject(f.sections[2], RoutineObject("?Two", 6, 8), "?Two");
+  m.PutBase(0, WriteBase(f));
+  VirusLibrary* lib = m.Load(0);
+  EXPECT_EQ(SlotAnswer(lib, 0, 0), 41u);
+  EXPECT_EQ(SlotAnswer(lib, 0, 1), 42u);
+  EXPECT_EQ(SlotAnswer(lib, 1, 0), 6u);
+  EXPECT_EQ(SlotAnswer(lib, 1, 1), 8u);
+}
+
 }  // namespace
 }  // namespace libtest
