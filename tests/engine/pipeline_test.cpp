@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -749,8 +750,12 @@ TEST_F(Pipeline, PathsOfAtLeast1024CharactersAndFilesNotOpenedGetNoLog) {
   int h = std::stoi(log.substr(expect.size(), 2)), m = std::stoi(log.substr(expect.size() + 3, 2)),
       s = std::stoi(log.substr(expect.size() + 6, 2));
   int shown = h * 3600 + m * 60 + s;
-  EXPECT_GE(shown, before.hour * 3600 + before.minute * 60 + before.second);
-  EXPECT_LE(shown, after.hour * 3600 + after.minute * 60 + after.second);
+  int from = before.hour * 3600 + before.minute * 60 + before.second;
+  int to = after.hour * 3600 + after.minute * 60 + after.second;
+  if (from <= to) {  // not across midnight
+    EXPECT_GE(shown, from);
+    EXPECT_LE(shown, to);
+  }
   EXPECT_EQ(log[expect.size() + 2], ':');
   EXPECT_EQ(log[expect.size() + 5], ':');
 }
@@ -1011,6 +1016,49 @@ TEST_F(Pipeline, PackerRecordsMatchOnlyByTheirCheckEntryAnsweringTen) {
   EXPECT_TRUE(calls.empty());
   EXPECT_EQ(rec.filesUnpacked, 2u);
   EXPECT_EQ(TempFiles(), 0u);
+}
+
+
+TEST_F(Pipeline, ARunWithoutDetectionsLogsTheHeaderAndTheSummaryOnly) {
+  Start(kOptionLog | kOptionUnpack);
+  Put("clean.bin", "a clean file of some length");
+  Put("tiny.bin", "tiny");  // opened but outside the size window
+  LocalTime before, after;
+  ReadLocalTime(&ctx, &before);
+  EXPECT_EQ(Scan("tiny.bin"), (uint32_t)kResultNone);
+  ReadLocalTime(&ctx, &after);
+  EXPECT_EQ(Scan("clean.bin"), (uint32_t)kResultNone);
+  DestroyEngine(engine);
+  engine = nullptr;
+  std::string log = ReadAll(root / "c" / "tarnwell.log");
+  // The header: title, maker line, web address, then the start time
+  // (taken at the first opened file) and an empty line.
+  ASSERT_EQ(log.rfind("Tarnwell v1.0\r\n\r\n", 0), 0u) << log;
+  size_t at = log.find("\r\n\r\n[Start time]: ");
+  ASSERT_NE(at, std::string::npos) << log;
+  std::string middle = log.substr(17, at - 17);  // the maker and the web address
+  ASSERT_EQ(std::count(middle.begin(), middle.end(), '\n'), 1) << middle;
+  at += 18;
+  std::string when = log.substr(at, 19);
+  char expectDate[32];
+  std::snprintf(expectDate, sizeof expectDate, "%04u-%02u-%02u ", before.year, before.month, before.day);
+  EXPECT_EQ(when.substr(0, 11), expectDate);
+  int seconds = std::stoi(when.substr(11, 2)) * 3600 + std::stoi(when.substr(14, 2)) * 60 + std::stoi(when.substr(17, 2));
+  int from = before.hour * 3600 + before.minute * 60 + before.second;
+  int to = after.hour * 3600 + after.minute * 60 + after.second;
+  if (from <= to) {
+    EXPECT_GE(seconds, from);
+    EXPECT_LE(seconds, to);
+  }
+  EXPECT_EQ(when[13], ':');
+  EXPECT_EQ(when[16], ':');
+  // Nothing between the header and the summary; no deleted/cleaned lines
+  // without Delete or Repair.
+  std::string expect =
+      "\r\n\r\n\r\n\r\n--------  --------  --------  \r\n2 files scaned.\r\n0 viruses found.\r\n"
+      "0 files unpack.\r\n0 files unzip form 0 compressed files.\r\n\r\nScan time: 00:00:";
+  EXPECT_EQ(log.substr(at + 19, expect.size()), expect) << log;
+  EXPECT_EQ(log.size(), at + 19 + expect.size() + 4);
 }
 
 }  // namespace
