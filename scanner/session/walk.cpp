@@ -11,6 +11,8 @@ namespace {
 // level is the prefix that its parent left in the buffer.
 WCHAR gWalkPath[kPathUnits];
 FindDataW gEntry;
+// A file's ANSI path turned back into UTF-16.
+WCHAR gRoundTrip[kPathUnits];
 
 // File-system identity of each directory on the current path, so that a
 // link back to an ancestor is not entered again: a directory link loop would
@@ -182,6 +184,14 @@ int ScanOneFile(const WCHAR* path) {
   WideToAnsi(&gContext, path, ansi, sizeof ansi);
   // A path whose ANSI form does not fit 1023 bytes is left as it was: empty.
   if (!ansi[0]) return 1;
+  // The engine turns the ANSI path back into UTF-16. When that does not give
+  // this path again (a character the code page lacks became "?", or a
+  // best-fit look-alike: a full-width "COM1" would name the serial port),
+  // the ANSI path names another file, a device or nothing: not handed on.
+  gRoundTrip[0] = 0;
+  AnsiToWide(&gContext, ansi, gRoundTrip, sizeof gRoundTrip);
+  uint32_t length = TextLenW(path);
+  if (TextLenW(gRoundTrip) != length || memcmp(gRoundTrip, path, length * sizeof(WCHAR)) != 0) return 1;
   ShowProgress(ansi);
   TextCopy(gScanRecord.path, sizeof gScanRecord.path, ansi);
   if (gEngine && gScanRecord.path[0]) {
