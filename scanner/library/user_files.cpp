@@ -7,6 +7,15 @@
 
 using namespace libfmt;
 
+namespace {
+
+// A payload this large cannot be a user list (its records alone would pass
+// the records limit); no decode buffer is sized for it and its file is left
+// out, so one damaged size field does not cost the other files their records.
+const uint32_t kMaxPayload = 2 * kTableLimit;
+
+}  // namespace
+
 void BuildUserList(VirusLibrary* lib, FileBuffer* files) {
   uint64_t records = 0, paths = 0;
   uint32_t largest = 0;
@@ -14,13 +23,13 @@ void BuildUserList(VirusLibrary* lib, FileBuffer* files) {
     if (files[i].data == nullptr) continue;
     UserFileHeader h;
     UserFileReadHeader(files[i].data, files[i].size, &h);
-    if (h.kind != kFileKindUser) continue;
+    if (h.kind != kFileKindUser || h.payloadSize > kMaxPayload) continue;
     records += h.recordsSize;
     paths += h.pathsSize;
     if (h.payloadSize > largest) largest = h.payloadSize;
   }
   // Nothing is built past the limits (the pass still counts as loaded).
-  if (records == 0 || records > kTableLimit || paths > kTableLimit || largest > 2 * kTableLimit) return;
+  if (records == 0 || records > kTableLimit || paths > kTableLimit) return;
   RuntimeContext* ctx = lib->ctx;
   lib->userRecords.capacity = (uint32_t)records + kSlack;
   lib->userRecords.data = (uint8_t*)MemAlloc(ctx, lib->userRecords.capacity);
@@ -38,7 +47,7 @@ void BuildUserList(VirusLibrary* lib, FileBuffer* files) {
     if (f.data == nullptr) continue;
     UserFileHeader h;
     UserFileReadHeader(f.data, f.size, &h);
-    if (h.kind != kFileKindUser) continue;
+    if (h.kind != kFileKindUser || h.payloadSize > kMaxPayload) continue;
     uint32_t length = 0;
     if (UserFileUnpack(f.data, f.size, decode, decodeCapacity, &length) != kUfOk) continue;
     UserPayloadIndex index;
