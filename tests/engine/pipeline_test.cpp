@@ -623,6 +623,19 @@ TEST_F(Pipeline, CopyFileContentKeepsTheLongerDestinationsTail) {
   FileClose(&ctx, s);
   FileClose(&ctx, d);
   EXPECT_EQ(Get("dst.bin"), "shorth longer destination");
+
+  // A write that fails is a failed copy; the positions are still put back.
+  s = FileOpen(&ctx, "C:\\src.bin", kAccessRead, kOpenExisting);
+  d = FileOpen(&ctx, "C:\\dst.bin", kAccessRead | kAccessWrite, kOpenExisting);
+  FileSeek(&ctx, s, 2, 0);
+  TwNtFailCall("NtWriteFile", 1, (NTSTATUS)0xC000007F);  // disk full
+  EXPECT_EQ(CopyFileContent(engine, s, d), 0);
+  TwNtClearFaults();
+  EXPECT_EQ(FileSeek(&ctx, s, 0, 1), 2u);
+  EXPECT_EQ(FileSeek(&ctx, d, 0, 1), 0u);
+  EXPECT_EQ(CopyFileContent(engine, d, d), 1);  // the same handle: nothing to do
+  FileClose(&ctx, s);
+  FileClose(&ctx, d);
 }
 
 
@@ -1059,6 +1072,32 @@ TEST_F(Pipeline, ARunWithoutDetectionsLogsTheHeaderAndTheSummaryOnly) {
       "0 files unpack.\r\n0 files unzip form 0 compressed files.\r\n\r\nScan time: 00:00:";
   EXPECT_EQ(log.substr(at + 19, expect.size()), expect) << log;
   EXPECT_EQ(log.size(), at + 19 + expect.size() + 4);
+}
+
+
+TEST_F(Pipeline, PathsOver512CharactersGetNoRecordButAreStillDeleted) {
+  AddChecksum(1, 0, "VIRUS");
+  Start(kOptionDelete | kOptionLog);
+  // C:\ + two folders of 250 characters + names: 512 and 513 characters.
+  fs::path host = root / "c" / std::string(250, 'a') / std::string(250, 'b');
+  fs::create_directories(host);
+  std::string folder = std::string(250, 'a') + "\\" + std::string(250, 'b') + "\\";
+  std::string at512 = folder + std::string(512 - 3 - folder.size() - 4, 'n') + ".com";
+  std::string at513 = folder + std::string(513 - 3 - folder.size() - 4, 'm') + ".com";
+  ASSERT_EQ(at512.size() + 3, 512u);
+  std::ofstream(host / at512.substr(folder.size()), std::ios::binary) << "VIRUS one";
+  std::ofstream(host / at513.substr(folder.size()), std::ios::binary) << "VIRUS two";
+  EXPECT_EQ(Scan(at513), (uint32_t)kResultDeleted);
+  EXPECT_FALSE(fs::exists(host / at513.substr(folder.size())));
+  size_t records = 0;
+  if (fs::exists(root / "c" / "tarnwell.bak"))
+    for (const auto& e : fs::recursive_directory_iterator(root / "c" / "tarnwell.bak")) records += e.is_regular_file();
+  EXPECT_EQ(records, 0u);
+  // 512 characters are backed up when the origin line still fits the
+  // reader's 512 bytes ("path&" + name + CR LF): here it does not, so the
+  // record is refused rather than written unlistable, and the file goes.
+  EXPECT_EQ(Scan(at512), (uint32_t)kResultDeleted);
+  EXPECT_EQ(rec.virusesDeleted, 2u);
 }
 
 }  // namespace
