@@ -2,6 +2,7 @@
 // that fail a pass, files of the wrong kind, damaged sections, tables and
 // virus names.
 #include <lzo/lzo1x.h>
+#include <sys/stat.h>
 
 #include "tests/library/library_test_support.h"
 
@@ -472,6 +473,43 @@ TEST(HandMadeFiles, UserFileReadAsTheFormatSays) {
   GetLibraryTables(m.Lib(), &t);
   ASSERT_EQ(t.userCount, 2u);
   EXPECT_EQ(Bytes(t.userDigests, t.userDigests + 60), records);
+}
+
+
+TEST(LibraryFiles, PathsOfUpTo1023CharactersAreOpened) {
+  // Folder text + "Base000.dat": 1023 characters load, 1024 do not.
+  LibraryMachine m;
+  for (size_t total : {1023u, 1024u}) {
+    SCOPED_TRACE(total);
+    std::string folder = m.Folder();  // "C:\Lib\"
+    std::string host = m.HostFolder();
+    std::string last = std::to_string(total);
+    size_t want = total - 11 - folder.size() - last.size() - 1;
+    while (want > 0) {
+      size_t n = std::min<size_t>(want, 200);  // a folder name and its backslash
+      if (want - n == 1) n -= 1;               // leave no 1-character rest
+      std::string seg(n - 1, 'd');
+      folder += seg + "\\";
+      host += "/" + seg;
+      mkdir(host.c_str(), 0777);
+      want -= n;
+    }
+    folder += last + "\\";
+    host += "/" + last;
+    mkdir(host.c_str(), 0777);
+    ASSERT_EQ(folder.size() + 11, total);
+    Bytes base = WriteBase(NamedFile("Deep"));
+    FILE* f = fopen((host + "/Base000.dat").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(base.data(), 1, base.size(), f);
+    fclose(f);
+    VirusLibrary* lib = CreateLibrary(m.Ctx());
+    EXPECT_EQ(LoadLibraryFiles(lib, folder.c_str(), 0), total <= 1023 ? 1 : 0);
+    LibraryTables t;
+    GetLibraryTables(lib, &t);
+    EXPECT_EQ(t.checksumCount, total <= 1023 ? 1u : 0u);
+    ReleaseLibrary(lib);
+  }
 }
 
 }  // namespace
