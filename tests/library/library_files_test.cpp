@@ -424,7 +424,7 @@ Bytes HandUserFile(const Bytes& records, uint32_t count, const std::string& path
   Put32(payload, (uint32_t)(25 + records.size()));
   Put32(payload, (uint32_t)paths.size());
   uint8_t areaKey = (uint8_t)records.size();
-  EXPECT_NE(areaKey, 0) << "the fallback key is tested elsewhere";
+  if (areaKey == 0) areaKey = kFallbackKeyByte;
   for (uint8_t c : records) payload.push_back(c ^ areaKey);
   for (char c : paths) payload.push_back((uint8_t)c ^ areaKey);
   EXPECT_EQ(lzo_init(), LZO_E_OK);
@@ -473,6 +473,18 @@ TEST(HandMadeFiles, UserFileReadAsTheFormatSays) {
   GetLibraryTables(m.Lib(), &t);
   ASSERT_EQ(t.userCount, 2u);
   EXPECT_EQ(Bytes(t.userDigests, t.userDigests + 60), records);
+
+  // 128 records (3840 bytes, low byte 0): the areas use the fallback key.
+  Bytes many;
+  for (uint32_t i = 0; i < 128; ++i) {
+    Bytes r = UserRecordBytes("2026-04-01", i + 1, std::string(i + 1, 'm'));
+    many.insert(many.end(), r.begin(), r.end());
+  }
+  m.PutUser(0, HandUserFile(many, 128, std::string(128, '\n')));
+  m.Load(0, &result);
+  GetLibraryTables(m.Lib(), &t);
+  ASSERT_EQ(t.userCount, 128u);
+  EXPECT_EQ(Bytes(t.userDigests, t.userDigests + many.size()), many);
 }
 
 
