@@ -115,11 +115,11 @@ ScanEngine* CreateEngine(RuntimeContext* ctx, const EngineSettings* settings) {
   FormatText(e->sessionDate, "%04d-%02d-%02d", (int)e->startTime.year, (int)e->startTime.month,
              (int)e->startTime.day);
   e->work = (uint8_t*)MemAlloc(ctx, kWorkBufferSize);
+  e->backupAvailable = PrepareBackupStore(e);
   if (!e->libraryLoaded || !e->work) {
     ReleaseEngine(e);
     return 0;
   }
-  e->backupAvailable = PrepareBackupStore(e);
 
   GetLibraryTables(e->library, &e->tables);
   IndexAllocator a = Allocator(e);

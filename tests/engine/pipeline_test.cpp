@@ -347,6 +347,10 @@ TEST_F(Pipeline, CreationFailsWhenTheLibraryDoesNotLoadAndCallsNoHook) {
   EngineSettings settings = {0, "C:\\Lib\\", &rec};
   EXPECT_EQ(CreateEngine(&ctx, &settings), nullptr);
   EXPECT_TRUE(calls.empty());
+  // The backup store is prepared before the library's failure ends the
+  // creation.
+  for (const char* digit : {"0", "9", "a", "f"})
+    EXPECT_TRUE(fs::is_directory(root / "c" / "tarnwell.bak" / digit)) << digit;
 }
 
 TEST_F(Pipeline, HooksRunAtCreationAndDestruction) {
