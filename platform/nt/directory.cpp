@@ -159,11 +159,20 @@ bool EntryInfo(FileObject& f, const std::string& hostName, HostFileInfo* info) {
   int at = plain && f.fd >= 0 ? f.fd : AT_FDCWD;
   const char* name = at == AT_FDCWD ? path.c_str() : hostName.c_str();
   struct stat st;
-  if (fstatat(at, name, &st, 0) != 0) {
-    // A dangling symbolic link is listed as what it is: an empty file.
-    if (fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (fstatat(at, name, &st, plain ? AT_SYMLINK_NOFOLLOW : 0) != 0) return false;
+  // A host link is listed as what it leads to, marked as a reparse point the
+  // way NTFS lists a junction or symbolic link; a dangling one is listed as
+  // what it is: a file. "." and ".." are the folders themselves.
+  bool link = plain && S_ISLNK(st.st_mode);
+  if (link) {
+    struct stat target;
+    if (fstatat(at, name, &target, 0) == 0) st = target;
   }
   FillHostFileInfo(path, st, info, &f.xattrHint);
+  if (link) {
+    if (info->attributes == FILE_ATTRIBUTE_NORMAL) info->attributes = 0;
+    info->attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  }
   return true;
 }
 

@@ -128,9 +128,16 @@ uint32_t AppendFileName(uint32_t directoryLength) {
   return length;
 }
 
+// On a removable disk a reparse point (a junction or a linked file) is not
+// made normal, and a linked folder is not entered: what it leads to lies
+// elsewhere, as often as not on the system drive, and a stick with a
+// junction to C:\ would otherwise strip the hidden and system attributes
+// of the whole system. Fixed drives are never changed, so their walks go on
+// through links (the ancestor check stops loops).
 void TreeEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
+  const bool linked = (gEntry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   if (gEntry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    if (depth >= kMaxWalkDepth) return;
+    if (depth >= kMaxWalkDepth || (usbFlag && linked)) return;
     uint32_t length = AppendEntryName(directoryLength, 3);
     if (!length) return;
     gWalkPath[length] = u'\\';
@@ -142,7 +149,7 @@ void TreeEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
     ListDirectory(length + 1, usbFlag, depth + 1, TreeEntry);
   } else {
     if (!AppendFileName(directoryLength)) return;
-    if (usbFlag) FileSetAttributesW(&gContext, gWalkPath, FILE_ATTRIBUTE_NORMAL);
+    if (usbFlag && !linked) FileSetAttributesW(&gContext, gWalkPath, FILE_ATTRIBUTE_NORMAL);
     ScanOneFile(gWalkPath);
   }
 }

@@ -197,6 +197,13 @@ TEST_F(NtDirectory, SymbolicLinksAreListedNotFollowedForever) {
   EXPECT_EQ(attrs[u"alias"] & 0x10, 0x10u);
   EXPECT_EQ(attrs.count(u"dangling"), 1u);
   EXPECT_EQ(attrs[u"dangling"] & 0x10, 0u);
+  // Links are reparse points, as NTFS lists junctions; the real folder and
+  // file are not, and a link's other attributes are those of its target.
+  EXPECT_EQ(attrs[u"loop"] & 0x400, 0x400u);
+  EXPECT_EQ(attrs[u"alias"], 0x410u);
+  EXPECT_EQ(attrs[u"dangling"] & 0x400, 0x400u);
+  EXPECT_EQ(attrs[u"real"] & 0x400, 0u);
+  EXPECT_EQ(Names(u"\\??\\C:\\L\\alias", u"*").size(), 3u);
   // Walking down the loop works level by level (the caller limits depth).
   EXPECT_EQ(Names(u"\\??\\C:\\L\\loop\\loop\\loop", u"*").size(), e.size());
   HANDLE f;

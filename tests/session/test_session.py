@@ -415,6 +415,24 @@ class Attributes(Base):
                   "F:\\RECYCLER\\note.txt", "F:\\autorun.inf"):
             self.assertEqual(0, (get_attrs(m.host(p)) or 0) & 0x7, p)
 
+    def test_links_on_a_removable_drive_change_nothing_they_lead_to(self):
+        # A junction on the stick into C:\WINDOWS and a file link to a file
+        # of C: must not make those system files normal.
+        m = self.machine(drives={"C": ("c", "fixed"), "F": ("usb", "removable")}, keyboard=keys("F"))
+        m.dir("C:\\WINDOWS", attrs=0x16)
+        sysfile = m.file("C:\\WINDOWS\\w.ini", attrs=0x7)
+        linked = m.file("C:\\boot.ini", attrs=0x7)
+        own = m.file("F:\\own.txt", attrs=0x2)
+        os.symlink(m.host("C:\\WINDOWS"), m.host("F:\\j"))
+        os.symlink(linked, m.host("F:\\boot.lnk"))
+        r = self.run_ok(m)
+        # The linked file is still scanned; nothing behind the junction is.
+        self.assertEqual(sorted(["F:\\boot.lnk", "F:\\own.txt"]), sorted(self.scanned(r)))
+        self.assertEqual(0x16, get_attrs(m.host("C:\\WINDOWS")))
+        self.assertEqual(0x7, get_attrs(sysfile))
+        self.assertEqual(0x7, get_attrs(linked))
+        self.assertEqual(0, (get_attrs(own) or 0) & 0x7)
+
     def test_fixed_drives_are_never_changed(self):
         m = self.machine(drives={"C": ("c", "fixed")}, keyboard=keys("C"))
         m.dir("C:\\hidden", attrs=0x16)
