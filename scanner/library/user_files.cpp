@@ -10,9 +10,12 @@ using namespace libfmt;
 namespace {
 
 // A payload this large cannot be a user list (its records alone would pass
-// the records limit); no decode buffer is sized for it and its file is left
-// out, so one damaged size field does not cost the other files their records.
+// the records limit), nor can path lines past the limit; no buffer is sized
+// for such a file and it is left out, so one damaged size field does not
+// cost the other files their records.
 const uint32_t kMaxPayload = 2 * kTableLimit;
+
+bool SizesPossible(const UserFileHeader& h) { return h.payloadSize <= kMaxPayload && h.pathsSize <= kTableLimit; }
 
 }  // namespace
 
@@ -23,7 +26,7 @@ void BuildUserList(VirusLibrary* lib, FileBuffer* files) {
     if (files[i].data == nullptr) continue;
     UserFileHeader h;
     UserFileReadHeader(files[i].data, files[i].size, &h);
-    if (h.kind != kFileKindUser || h.payloadSize > kMaxPayload) continue;
+    if (h.kind != kFileKindUser || !SizesPossible(h)) continue;
     records += h.recordsSize;
     paths += h.pathsSize;
     if (h.payloadSize > largest) largest = h.payloadSize;
@@ -47,7 +50,7 @@ void BuildUserList(VirusLibrary* lib, FileBuffer* files) {
     if (f.data == nullptr) continue;
     UserFileHeader h;
     UserFileReadHeader(f.data, f.size, &h);
-    if (h.kind != kFileKindUser || h.payloadSize > kMaxPayload) continue;
+    if (h.kind != kFileKindUser || !SizesPossible(h)) continue;
     uint32_t length = 0;
     if (UserFileUnpack(f.data, f.size, decode, decodeCapacity, &length) != kUfOk) continue;
     UserPayloadIndex index;

@@ -336,6 +336,7 @@ TEST(Malformed, UserPayloadsThatLieAboutTheirSizes) {
       {"path lines larger than announced", [](Bytes& f) { Set32(f, 196, 0); }},
       // No buffer can be had for it: only this file is left out.
       {"payload size far too large", [](Bytes& f) { Set32(f, 204, 0xF0000000u); }},
+      {"path lines size far too large", [](Bytes& f) { Set32(f, 196, 0xF0000000u); }},
   };
   for (const Lie& lie : lies) {
     SCOPED_TRACE(lie.what);
