@@ -33,6 +33,7 @@ const uint32_t kTempPathMax = 511;
 const uint32_t kHandleStackSize = 4096;
 const uint32_t kSizeStackSize = 8191;
 const uint32_t kMaxTrackedBlocks = 4096;
+const uint32_t kMaxRoutineHandles = 64;
 const uint32_t kMaxLayerSteps = 32;  // a step numbered above this stops the unpacking
 const uint32_t kMinScanSize = 7;
 const uint32_t kMaxScanSize = 0x6400000;
@@ -54,6 +55,7 @@ struct HandleEntry {
 struct PassFrame {
   ScanEngine* engine;
   PassFrame* outer;
+  uint32_t serial;        // numbers the passes of the engine's life, from 1
   uint32_t answer;        // the last answer reached
   uint32_t unpackAnswer;  // what UnpackLayers answered, when not 0
   uint32_t handleDepth;   // handle stack depth at the start of the pass
@@ -67,6 +69,13 @@ struct PassFrame {
   uint32_t savedAttributes;
   int timesOk;
   int64_t times[3];
+};
+
+// A file a routine opened through the host services and has not closed, and
+// the pass it was opened in (0: outside any pass).
+struct RoutineHandle {
+  HANDLE handle;
+  uint32_t pass;
 };
 
 struct UserDigestRef {
@@ -122,6 +131,13 @@ struct ScanEngine {
   void* tracked[kMaxTrackedBlocks];
   uint32_t trackedCount;
 
+  // Files routines hold open. A routine may keep one from file to file, so
+  // they are closed only when a fault ends the pass they were opened in (or
+  // a pass around it): the routine that would have closed them is gone.
+  RoutineHandle routineHandles[kMaxRoutineHandles];
+  uint32_t routineHandleCount;
+  uint32_t passSerial;
+
   PassFrame* pass;  // innermost running pass
 
   // Indexes built once from the library tables.
@@ -147,6 +163,7 @@ void CloseAllTempFiles(ScanEngine* e);
 int CopyFileContent(ScanEngine* e, HANDLE source, HANDLE destination);
 void RestoreHandles(ScanEngine* e, uint32_t depth);
 void FreeTrackedBlocks(ScanEngine* e);
+void CloseRoutineHandles(ScanEngine* e, uint32_t fromPass);
 
 // Backup store (backup.cpp).
 int PrepareBackupStore(ScanEngine* e);

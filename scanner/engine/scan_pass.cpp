@@ -315,6 +315,7 @@ uint32_t ScanPass(ScanEngine* e) {
   memset(&f, 0, sizeof(f));
   f.engine = e;
   f.outer = e->pass;
+  f.serial = ++e->passSerial ? e->passSerial : ++e->passSerial;  // 0 stays "no pass"
   f.handleDepth = e->handleDepth;
   f.sizeDepth = e->sizeDepth;
   f.size = q->size;
@@ -324,6 +325,7 @@ uint32_t ScanPass(ScanEngine* e) {
     // A fault ended the pass: put back the handles of any unpacking it was
     // in (closing its temporary files) and what a repair had changed.
     RestoreHandles(e, f.handleDepth);
+    CloseRoutineHandles(e, f.serial);
     e->sizeDepth = f.sizeDepth;
     q->size = f.size;
     if (f.repairing) {

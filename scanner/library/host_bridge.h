@@ -12,5 +12,11 @@ HANDLE EngineScannedFile(ScanEngine* engine);  // the current file handle (0 whe
 HANDLE EngineLayerFile(ScanEngine* engine);    // the second handle (0 when none)
 int EngineTrackBlock(ScanEngine* engine, void* block);    // 1 when registered (at most 4096)
 int EngineUntrackBlock(ScanEngine* engine, void* block);  // 1 when it was registered
+// Files routines open: registered (at most 64 at once) so that those of a
+// pass a fault ended can be closed; the engine's own handles (current,
+// second, parked under a layer, temporary) are not the routines' to close.
+int EngineTrackHandle(ScanEngine* engine, HANDLE h);    // 1 when registered
+int EngineUntrackHandle(ScanEngine* engine, HANDLE h);  // 1 when it was registered
+int EngineOwnsHandle(ScanEngine* engine, HANDLE h);     // 1 for the engine's own
 int EngineRequestSweep(ScanEngine* engine);               // sets sweepRequested; 1 on success
 int EngineCopyLayerOverFile(ScanEngine* engine);          // 1 on success

@@ -201,10 +201,12 @@ HOST uint32_t HostFileRead(void*, HANDLE h, void* buffer, uint32_t count) {
   return FileRead(Ctx(), h, buffer, count);
 }
 
-// 14: the engine's own two handles are not the routine's to close.
+// 14: the engine's own handles (current, second, and those parked under an
+// unpacked layer) are not the routine's to close.
 HOST void HostFileClose(void*, HANDLE h) {
   HostScope scope;
-  if (!Usable(h) || Ctx() == nullptr || h == ScannedFile() || h == LayerFile()) return;
+  if (!Usable(h) || Ctx() == nullptr || h == ScannedFile() || h == LayerFile() || EngineOwnsHandle(Engine(), h)) return;
+  EngineUntrackHandle(Engine(), h);
   FileClose(Ctx(), h);
 }
 
@@ -220,7 +222,11 @@ HOST HANDLE HostFileOpen(void*, const char* path, uint32_t access, uint32_t disp
   HostScope scope;
   if (!ProbeText(path) || Ctx() == nullptr) return 0;
   HANDLE h = FileOpen(Ctx(), path, access, disposition);
-  return h == RT_INVALID_HANDLE ? 0 : h;
+  if (h == RT_INVALID_HANDLE) return 0;
+  // Registered so that a fault in this pass does not leave it open for the
+  // run (beyond 64 at once it is simply not registered).
+  EngineTrackHandle(Engine(), h);
+  return h;
 }
 
 // 17

@@ -326,6 +326,28 @@ TEST_F(EngineTest, AFaultingRoutineEndsOnlyThatFilesPass) {
   EXPECT_EQ(rec.virusesFound, 1u);
 }
 
+// Files a routine opened and then faulted are closed with its pass; one a
+// routine keeps open without a fault stays open across files, even when a
+// later pass faults.
+TEST_F(EngineTest, AFaultClosesTheFilesItsRoutineOpenedInThatPassOnly) {
+  SKIP_FAULT_TEST_UNDER_ASAN();
+  MakeMachine();
+  Start(kOptionsDefault);
+  for (const char* side : {"C:\\f\\side1.txt", "C:\\f\\side2.txt", "C:\\f\\kept.txt"}) Put(side, Bytes("side"));
+  Put("C:\\f\\keep.bin", Bytes("KEEP-OPEN: a routine keeps a file open"));
+  Put("C:\\f\\open.bin", Bytes("OPEN-FAULT: a routine opens this file and faults"));
+  Put("C:\\f\\eicar.com", Sample("eicar.com"));
+  unsigned handles = TwNtHandleCount();
+  EXPECT_EQ(Scan("C:\\f\\keep.bin"), (uint32_t)kResultNone);
+  EXPECT_EQ(TwNtHandleCount(), handles + 1);
+  for (int i = 0; i < 3; i++) {
+    EXPECT_EQ(Scan("C:\\f\\open.bin"), (uint32_t)kResultNone);
+    EXPECT_EQ(TwNtHandleCount(), handles + 1) << i;
+  }
+  EXPECT_EQ(Scan("C:\\f\\eicar.com"), (uint32_t)kResultDeleted);
+  EXPECT_EQ(engine->routineHandleCount, 1u);
+}
+
 TEST_F(EngineTest, AFaultInAnUnpackEntryPutsTheHandlesBack) {
   SKIP_FAULT_TEST_UNDER_ASAN();
   MakeMachine();
