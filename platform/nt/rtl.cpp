@@ -183,27 +183,32 @@ extern "C" NTSTATUS RtlUnicodeToMultiByteN(char* MultiByteString, ULONG MaxBytes
 // ---- DOS path names
 
 extern "C" ULONG RtlIsDosDeviceName_U(const WCHAR* DosFileName) {
+  // Walks the name in place: callers such as the directory walk ask this
+  // for every file they meet.
   if (DosFileName == nullptr) return 0;
-  std::u16string s(DosFileName, WideLength(DosFileName));
-  if (s.empty()) return 0;
+  const char16_t* s = reinterpret_cast<const char16_t*>(DosFileName);
+  size_t size = WideLength(DosFileName);
+  if (size == 0) return 0;
+  auto slash = [](char16_t c) { return c == u'\\' || c == u'/'; };
   // "\\.\", "\\?\" and UNC names are never DOS devices.
-  if (s.size() >= 2 && (s[0] == u'\\' || s[0] == u'/') && (s[1] == u'\\' || s[1] == u'/')) return 0;
+  if (size >= 2 && slash(s[0]) && slash(s[1])) return 0;
   size_t start = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == u'\\' || s[i] == u'/') start = i + 1;
+  for (size_t i = 0; i < size; ++i) {
+    if (slash(s[i])) start = i + 1;
   }
-  if (start == 0 && s.size() >= 2 && s[1] == u':') start = 2;
-  std::u16string name = s.substr(start);
-  size_t end = 0;
-  while (end < name.size() && name[end] != u'.' && name[end] != u':') ++end;
-  while (end > 0 && name[end - 1] == u' ') --end;
-  std::u16string base = name.substr(0, end);
-  for (char16_t& c : base) c = FoldUpper(c);
-  bool device = base == u"CON" || base == u"PRN" || base == u"AUX" || base == u"NUL" ||
-                (base.size() == 4 && (base.compare(0, 3, u"COM") == 0 || base.compare(0, 3, u"LPT") == 0) &&
-                 base[3] >= u'1' && base[3] <= u'9');
+  if (start == 0 && size >= 2 && s[1] == u':') start = 2;
+  size_t end = start;
+  while (end < size && s[end] != u'.' && s[end] != u':') ++end;
+  while (end > start && s[end - 1] == u' ') --end;
+  size_t length = end - start;
+  if (length != 3 && length != 4) return 0;
+  char16_t base[4];
+  for (size_t i = 0; i < length; ++i) base[i] = FoldUpper(s[start + i]);
+  auto is = [&](const char16_t* word) { return base[0] == word[0] && base[1] == word[1] && base[2] == word[2]; };
+  bool device = length == 3 ? (is(u"CON") || is(u"PRN") || is(u"AUX") || is(u"NUL"))
+                            : ((is(u"COM") || is(u"LPT")) && base[3] >= u'1' && base[3] <= u'9');
   if (!device) return 0;
-  return static_cast<ULONG>(start * 2) << 16 | static_cast<ULONG>(base.size() * 2);
+  return static_cast<ULONG>(start * 2) << 16 | static_cast<ULONG>(length * 2);
 }
 
 namespace {

@@ -389,6 +389,13 @@ TEST_F(NtDirectory, DosPathNames) {
   EXPECT_EQ(RtlIsDosDeviceName_U(u"CONSOLE"), 0u);
   EXPECT_EQ(RtlIsDosDeviceName_U(u"C:\\dir\\file"), 0u);
   EXPECT_EQ(RtlIsDosDeviceName_U(u"\\\\.\\CON"), 0u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"d/Aux .exe"), (4u << 16) | 6u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"a\\PRN.a.b"), (4u << 16) | 6u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"x\\cOm9 . txt"), (4u << 16) | 8u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"COM10"), 0u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"NU"), 0u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"C:"), 0u);
+  EXPECT_EQ(RtlIsDosDeviceName_U(u"C:\\"), 0u);
 }
 
 }  // namespace
