@@ -29,14 +29,17 @@ int Fail(const std::string& message) {
   return 2;
 }
 
-// The strings of a REG_MULTI_SZ (or of a single REG_SZ), without empty ones.
+// The strings of a REG_MULTI_SZ (or of a single REG_SZ). The list ends at
+// its first empty string, as Windows reads it at boot (and as the manager
+// walks it): whatever follows is not part of the list and is never run.
 std::vector<std::string> Entries(const tw::RegValue& v) {
   std::vector<std::string> out;
   std::u16string cur;
   for (size_t i = 0; i + 1 < v.data.size(); i += 2) {
     char16_t c = static_cast<char16_t>(v.data[i] | v.data[i + 1] << 8);
     if (c == 0) {
-      if (!cur.empty()) out.push_back(tw::Utf16ToUtf8(cur));
+      if (cur.empty()) break;
+      out.push_back(tw::Utf16ToUtf8(cur));
       cur.clear();
       if (v.type != 7) break;
     } else {

@@ -75,6 +75,20 @@ TEST(SessionManager, RunsEachProgramInOrderAndSkipsUnknownOnes) {
   EXPECT_NE(r.err.find("\"second /x y\" ended with status 3"), std::string::npos) << r.err;
 }
 
+// The list ends at its first empty string: bytes after it (left over by an
+// editor that cut an entry out) are not entries, and are not run at boot.
+TEST(SessionManager, ListEndsAtItsFirstEmptyString) {
+  MachineFixture m;
+  m.Drive('C', "c");
+  m.Registry(Registry({"first", "", "tarnwell"}));
+  Program(m, "C:\\WINDOWS\\system32\\first.exe", "first");
+  Program(m, "C:\\WINDOWS\\system32\\tarnwell.exe", "scanner");
+  m.Write();
+  Outcome r = SessionManager(m.Dir());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(MachineFixture::ReadHost(m.Dir() + "/log"), "first  " + m.Json() + "\n");
+}
+
 TEST(SessionManager, UsesTheMachinesWindowsFolder) {
   MachineFixture m;
   m.Drive('C', "c").Drive('E', "e");
