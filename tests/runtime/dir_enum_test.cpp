@@ -99,6 +99,13 @@ TEST_F(DirEnum, ManyEntriesAcrossSeveralBatches) {
   std::vector<std::string> got = List("*");
   ASSERT_EQ(got.size(), expected.size());
   EXPECT_EQ(got, expected);
+  // The pattern of the first query holds for every later batch.
+  std::vector<std::string> tail;
+  for (int i = 0; i < 100; ++i) tail.push_back(expected[2 + 500 + i]);
+  got = List("05*");
+  EXPECT_EQ(got, tail);
+  got = List("05??_*");
+  EXPECT_EQ(got, tail);
 }
 
 TEST_F(DirEnum, AnsiFormAndCodePage) {

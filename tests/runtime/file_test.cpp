@@ -177,6 +177,13 @@ TEST_F(Files, Delete) {
   TwNtFailCall("NtSetInformationFile", 1, STATUS_ACCESS_DENIED);
   EXPECT_EQ(FileDelete(&ctx_, Dos("kept").c_str()), 0);
   EXPECT_TRUE(HostExists(Host("kept")));
+  // A file that FileOpen holds (no sharing) cannot be deleted meanwhile.
+  HANDLE h = Open("kept", kAccessRead, kOpenExisting);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(FileDelete(&ctx_, Dos("kept").c_str()), 0);
+  FileClose(&ctx_, h);
+  EXPECT_TRUE(HostExists(Host("kept")));
+  EXPECT_EQ(FileDelete(&ctx_, Dos("kept").c_str()), 1);
 }
 
 TEST_F(Files, AttributesOfHiddenSystemFolder) {
@@ -249,6 +256,9 @@ TEST_F(Files, DirCreate) {
   EXPECT_TRUE(std::filesystem::is_directory(Host("new")));
   EXPECT_EQ(DirCreate(&ctx_, Dos("new").c_str()), 0);
   EXPECT_EQ(DirCreate(&ctx_, Dos("no\\such\\parent").c_str()), 0);
+  WriteHostFile(Host("file"), "x");
+  EXPECT_EQ(DirCreate(&ctx_, Dos("file").c_str()), 0);  // a file of that name
+  EXPECT_FALSE(std::filesystem::is_directory(Host("file")));
 }
 
 TEST_F(Files, DiskFreeSpace) {
@@ -259,6 +269,10 @@ TEST_F(Files, DiskFreeSpace) {
   EXPECT_EQ(DiskFreeSpace(&ctx_, "c:\\", &spc, nullptr, nullptr, nullptr), 1);
   EXPECT_EQ(DiskFreeSpace(&ctx_, "D:\\", &spc, &bps, &freeClusters, &total), 0);  // no medium
   EXPECT_EQ(DiskFreeSpace(&ctx_, "Q:\\", &spc, &bps, &freeClusters, &total), 0);  // no drive
+  // No root: the drive of the current folder (the system folder on C:,
+  // which reports 3 MiB free; F: reports 1 MiB).
+  ASSERT_EQ(DiskFreeSpace(&ctx_, nullptr, &spc, &bps, &freeClusters, nullptr), 1);
+  EXPECT_EQ((uint64_t)spc * bps * freeClusters, 3145728u);
 }
 
 TEST_F(Files, EnvironmentVariables) {

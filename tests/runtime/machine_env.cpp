@@ -25,6 +25,16 @@ const char kRegistry[] =
     "\"WinTarget\"=\"C:\\\\WINDOWS\"\r\n"
     "\"LibTarget\"=\"C:\\\\Tarnwell\\\\Lib\"\r\n"
     "\r\n"
+    // One key under each of the roots that other predefined keys stand for.
+    "[HKEY_LOCAL_MACHINE\\Software\\Classes\\TwRoot]\r\n"
+    "\"Via\"=\"classes\"\r\n"
+    "\r\n"
+    "[HKEY_USERS\\TwRoot]\r\n"
+    "\"Via\"=\"users\"\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\TwRoot]\r\n"
+    "\"Via\"=\"config\"\r\n"
+    "\r\n"
     "[HKEY_LOCAL_MACHINE\\Software\\TwTest]\r\n"
     // Ten characters stored without a terminator: 20 bytes.
     "\"Twenty\"=hex(1):30,00,31,00,32,00,33,00,34,00,35,00,36,00,37,00,38,00,39,00\r\n"
@@ -52,7 +62,7 @@ class MachineEnvironment : public ::testing::Environment {
     WriteHostFile(gFolder + "/machine.json",
                   "{\n"
                   "  \"drives\": {\n"
-                  "    \"C\": { \"root\": \"c\", \"type\": \"fixed\" },\n"
+                  "    \"C\": { \"root\": \"c\", \"type\": \"fixed\", \"freeBytes\": 3145728 },\n"
                   "    \"D\": { \"root\": null, \"type\": \"cdrom\" },\n"
                   "    \"F\": { \"root\": \"usb\", \"type\": \"removable\", \"freeBytes\": 1048576 }\n"
                   "  },\n"

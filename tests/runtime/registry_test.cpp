@@ -195,6 +195,32 @@ TEST_F(Registry, OpenAndCloseRules) {
   EXPECT_EQ(RegClose(&ctx_, control), 0u);
 }
 
+TEST_F(Registry, PredefinedRootsOpenTheirNativeKeys) {
+  // Classes under the machine's software, the users' root and the current
+  // hardware profile, each reached through its predefined value.
+  struct Case {
+    HKEY root;
+    const char* via;
+  } cases[] = {{kHkeyClassesRoot, "classes"}, {kHkeyUsers, "users"}, {kHkeyCurrentConfig, "config"}};
+  for (const Case& c : cases) {
+    HKEY k = 0;
+    ASSERT_EQ(RegOpen(&ctx_, c.root, "TwRoot", &k), 0u) << c.via;
+    ++handlesAtStart_;  // the root stays open for the rest of the run
+    char buf[32] = {0};
+    uint32_t type = 0, size = sizeof(buf);
+    EXPECT_EQ(RegQueryValue(&ctx_, k, "Via", nullptr, &type, buf, &size), 0u) << c.via;
+    EXPECT_STREQ(buf, c.via);
+    EXPECT_EQ(type, (uint32_t)REG_SZ);
+    EXPECT_EQ(RegClose(&ctx_, k), 0u);
+    // The root's own handle is reused, not opened again.
+    ASSERT_EQ(RegOpen(&ctx_, c.root, "TwRoot", &k), 0u);
+    EXPECT_EQ(RegClose(&ctx_, k), 0u);
+  }
+  // The same keys are not reachable under the wrong roots.
+  HKEY k = 0;
+  EXPECT_EQ(RegOpen(&ctx_, kHkeyLocalMachine, "TwRoot", &k), 2u);
+}
+
 TEST_F(Registry, RootThatFailsToOpenIsTriedAgain) {
   // HKEY_CURRENT_USER is used by no other test, so its first use is here.
   TwNtFailCall("RtlOpenCurrentUser", 1, STATUS_ACCESS_DENIED);
