@@ -204,6 +204,11 @@ TEST_F(Files, AttributesOfFiles) {
   EXPECT_EQ(FileSetAttributes(&ctx_, Dos("f").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY), 1);
   EXPECT_EQ(HostAttributes(Host("f")) & 0x7, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(FileGetAttributes(&ctx_, Dos("f").c_str()) & 0x17, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+  // Made normal, a file has no other attribute left and reports just that.
+  EXPECT_EQ(FileSetAttributes(&ctx_, Dos("f").c_str(), FILE_ATTRIBUTE_NORMAL), 1);
+  EXPECT_EQ(FileGetAttributes(&ctx_, Dos("f").c_str()), (uint32_t)FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(FileSetAttributes(&ctx_, Dos("f").c_str(), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM), 1);
+  EXPECT_EQ(FileGetAttributes(&ctx_, Dos("f").c_str()), (uint32_t)(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM));
   EXPECT_EQ(FileGetAttributes(&ctx_, Dos("nothing").c_str()), kInvalid32);
   EXPECT_EQ(FileSetAttributes(&ctx_, Dos("nothing").c_str(), FILE_ATTRIBUTE_NORMAL), 0);
   EXPECT_EQ(FileGetAttributes(&ctx_, nullptr), kInvalid32);
@@ -230,6 +235,23 @@ TEST_F(Files, FixedConversionBufferTakes260Characters) {
   HANDLE h = FileOpen(&ctx_, at261.c_str(), kAccessRead, kOpenExisting);
   EXPECT_NE(h, nullptr);
   if (h) FileClose(&ctx_, h);
+  FindDataA entry;
+  FindHandle found = DirFindFirstAnsi(&ctx_, at261.c_str(), &entry);
+  ASSERT_NE(found, RT_INVALID_HANDLE);
+  EXPECT_EQ(std::string(entry.name), std::string(fileChars + 1, 'f'));
+  EXPECT_EQ(DirFindClose(&ctx_, found), 1);
+  EXPECT_EQ(FileDelete(&ctx_, at261.c_str()), 1);
+  EXPECT_FALSE(HostExists(host + "/" + std::string(fileChars + 1, 'f')));
+
+  // Folders and free space go through the fixed buffer as well.
+  std::string dir260 = dos + std::string(fileChars, 'g');
+  std::string dir261 = dos + std::string(fileChars + 1, 'g');
+  EXPECT_EQ(DirCreate(&ctx_, dir261.c_str()), 0);
+  EXPECT_FALSE(HostExists(host + "/" + std::string(fileChars + 1, 'g')));
+  EXPECT_EQ(DirCreate(&ctx_, dir260.c_str()), 1);
+  uint32_t spc = 0;
+  EXPECT_EQ(DiskFreeSpace(&ctx_, dir260.c_str(), &spc, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(DiskFreeSpace(&ctx_, dir261.c_str(), &spc, nullptr, nullptr, nullptr), 0);
 }
 
 TEST_F(Files, Times) {
