@@ -266,6 +266,7 @@ HOST uint32_t HostWideToAnsi(void*, const WCHAR* text, char* buffer, uint32_t ca
 
 // Registry services answer Windows error codes.
 const uint32_t kErrorInvalidParameter = 87;
+const uint32_t kErrorInvalidHandle = 6;
 
 // 22
 HOST uint32_t HostRegOpen(void*, HKEY key, const char* subkey, HKEY* out) {
@@ -284,10 +285,15 @@ HOST uint32_t HostRegSetValue(void*, HKEY key, const char* name, uint32_t reserv
   return RegSetValue(Ctx(), key, name, reserved, type, data, size);
 }
 
-// 24
+// 24: closes through the native close, which takes any handle; the
+// engine's own file handles are refused here as by service 14, and a file a
+// routine opened is no longer its to track.
 HOST uint32_t HostRegClose(void*, HKEY key) {
   HostScope scope;
   if (Ctx() == nullptr) return kErrorInvalidParameter;
+  HANDLE h = (HANDLE)key;
+  if (h != 0 && (h == ScannedFile() || h == LayerFile() || EngineOwnsHandle(Engine(), h))) return kErrorInvalidHandle;
+  EngineUntrackHandle(Engine(), h);
   return RegClose(Ctx(), key);
 }
 

@@ -322,6 +322,16 @@ TEST(HostServiceArguments, LayerFileAnyHandleAndOpen) {
   EXPECT_EQ(engine.sweep, 0);
   EXPECT_NE(sweep(q, 1), 0u);
   EXPECT_EQ(engine.sweep, 1);
+
+  // Neither close service takes the engine's own handles; the registry one
+  // closes any other handle, as the native close does.
+  close(q, engine.layer);
+  EXPECT_EQ(t.At<RegKeyFn>(24)(q, (HKEY)engine.layer), 6u);  // ERROR_INVALID_HANDLE
+  EXPECT_EQ(FileSize(m.Ctx(), engine.layer), 10u) << "the layer file is still open";
+  HANDLE mine = open(q, "C:\\Lib\\other.bin", kAccessRead, kOpenExisting);
+  ASSERT_NE(mine, (HANDLE)0);
+  EXPECT_EQ(t.At<RegKeyFn>(24)(q, (HKEY)mine), 0u);
+  EXPECT_EQ(FileSize(m.Ctx(), mine), kInvalid32);
   FileClose(m.Ctx(), engine.layer);
 }
 
