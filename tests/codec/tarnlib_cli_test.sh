@@ -55,6 +55,15 @@ out=$("$TARNLIB" unpack-section "$WORK/big.pk" "$WORK/big.out") && fail "oversiz
 [ "$out" = "result 0 size 33554433" ] || fail "oversized container printed '$out'"
 [ -e "$WORK/big.out" ] && fail "oversized container wrote its output"
 
+# An output that cannot be written whole (here: past a 64 KiB file size
+# limit) fails and leaves no half-written file behind.
+for cmd in "unpack-section $WORK/large.pk" "lzss-decode $WORK/large.lz" "lzss-encode $WORK/large" \
+           "pack-section $WORK/binary"; do
+  rm -f "$WORK/cut.out"
+  (trap '' XFSZ; ulimit -f 64; $TARNLIB $cmd "$WORK/cut.out" >/dev/null 2>&1) && fail "'$cmd' past the size limit exited 0"
+  [ -e "$WORK/cut.out" ] && fail "'$cmd' past the size limit left a partial output"
+done
+
 # Digests in md5sum's format.
 files=("$WORK/empty" "$WORK/text" "$WORK/binary")
 [ "$("$TARNLIB" md5 "${files[@]}")" = "$(md5sum "${files[@]}")" ] || fail "md5 output differs from md5sum"

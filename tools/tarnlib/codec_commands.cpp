@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "common/crc32.h"
 #include "common/md5.h"
 #include "scanner/codec/codec.h"
@@ -59,7 +61,13 @@ bool WriteFile(const std::string& name, const uint8_t* data, size_t size) {
   }
   bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
   ok = (std::fclose(f) == 0) && ok;
-  if (!ok) std::fprintf(stderr, "tarnlib: cannot write '%s'\n", name.c_str());
+  if (!ok) {
+    std::fprintf(stderr, "tarnlib: cannot write '%s'\n", name.c_str());
+    // A cut output would pass for a whole one later; only a regular file is
+    // taken away (never a device such as /dev/full named as the output).
+    struct stat st;
+    if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(name.c_str());
+  }
   return ok;
 }
 
