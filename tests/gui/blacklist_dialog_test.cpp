@@ -23,7 +23,7 @@ const char kMessageDigestMd5[] = "f96b697d7cb7938d525a2f31aaf161d0";
 std::string TodayUtc() {
   SYSTEMTIME now;
   GetSystemTime(&now);
-  char text[16];
+  char text[32];  // room for any WORD values, so the compiler sees no cut
   snprintf(text, sizeof text, "%.4d-%.2d-%.2d", now.wYear, now.wMonth, now.wDay);
   return text;
 }

@@ -181,7 +181,9 @@ void ExpectAboutBox(bool* shown) {
     EXPECT_EQ("About tarnwellUSB", std::string(about->GetTitle().utf8_str()));
     wxWindow* ok = about->FindWindow(1);
     EXPECT_NE(nullptr, ok);
-    if (ok) EXPECT_EQ("OK", std::string(ok->GetLabel().utf8_str()));
+    if (ok) {
+      EXPECT_EQ("OK", std::string(ok->GetLabel().utf8_str()));
+    }
     bool version = false;
     for (wxWindow* child : about->GetChildren())
       if (child->GetLabel() == "tarnwellUSB Version 1.0") version = true;
