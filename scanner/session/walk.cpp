@@ -191,19 +191,23 @@ int ScanOneFile(const WCHAR* path) {
   WideToAnsi(&gContext, path, ansi, sizeof ansi);
   // A path whose ANSI form does not fit 1023 bytes is left as it was: empty.
   if (!ansi[0]) return 1;
+  ShowProgress(ansi);
+  TextCopy(gScanRecord.path, sizeof gScanRecord.path, ansi);
+  gScanRecord.result = kResultNone;
   // The engine turns the ANSI path back into UTF-16. When that does not give
   // this path again (a character the code page lacks became "?", or a
   // best-fit look-alike: a full-width "COM1" would name the serial port),
-  // the ANSI path names another file, a device or nothing: not handed on.
+  // the ANSI path names another file, a device or nothing. Such a file is
+  // shown and counted as one whose open fails, but not handed on.
   gRoundTrip[0] = 0;
   AnsiToWide(&gContext, ansi, gRoundTrip, sizeof gRoundTrip);
   uint32_t length = TextLenW(path);
-  if (TextLenW(gRoundTrip) != length || memcmp(gRoundTrip, path, length * sizeof(WCHAR)) != 0) return 1;
-  ShowProgress(ansi);
-  TextCopy(gScanRecord.path, sizeof gScanRecord.path, ansi);
+  bool samePath = TextLenW(gRoundTrip) == length && memcmp(gRoundTrip, path, length * sizeof(WCHAR)) == 0;
   if (gEngine && gScanRecord.path[0]) {
-    gScanRecord.result = kResultNone;
-    SessionScanFile(gEngine, &gScanRecord);
+    if (samePath)
+      SessionScanFile(gEngine, &gScanRecord);
+    else
+      gScanRecord.filesScanned++;
   }
   ShowVerdict();
   return 1;
