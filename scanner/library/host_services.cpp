@@ -74,6 +74,9 @@ bool ProbeWideText(const WCHAR* s) {
 
 HANDLE ScannedFile() { return Engine() ? EngineScannedFile(Engine()) : 0; }
 HANDLE LayerFile() { return Engine() ? EngineLayerFile(Engine()) : 0; }
+// The engine's own handles (current, second, parked, temporary): not a
+// routine's to close through either close service.
+bool EngineHandle(HANDLE h) { return EngineOwnsHandle(Engine(), h) != 0; }
 bool Usable(HANDLE h) { return h != 0 && h != RT_INVALID_HANDLE; }
 
 }  // namespace
@@ -205,7 +208,7 @@ HOST uint32_t HostFileRead(void*, HANDLE h, void* buffer, uint32_t count) {
 // unpacked layer) are not the routine's to close.
 HOST void HostFileClose(void*, HANDLE h) {
   HostScope scope;
-  if (!Usable(h) || Ctx() == nullptr || h == ScannedFile() || h == LayerFile() || EngineOwnsHandle(Engine(), h)) return;
+  if (!Usable(h) || Ctx() == nullptr || EngineHandle(h)) return;
   EngineUntrackHandle(Engine(), h);
   FileClose(Ctx(), h);
 }
@@ -292,7 +295,7 @@ HOST uint32_t HostRegClose(void*, HKEY key) {
   HostScope scope;
   if (Ctx() == nullptr) return kErrorInvalidParameter;
   HANDLE h = (HANDLE)key;
-  if (h != 0 && (h == ScannedFile() || h == LayerFile() || EngineOwnsHandle(Engine(), h))) return kErrorInvalidHandle;
+  if (EngineHandle(h)) return kErrorInvalidHandle;
   EngineUntrackHandle(Engine(), h);
   return RegClose(Ctx(), key);
 }
