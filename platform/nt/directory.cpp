@@ -142,8 +142,11 @@ bool TakeSnapshot(FileObject* f) {
   });
   f->entries.clear();
   f->entries.reserve(names.size() + 2);
-  f->entries.emplace_back(u".", ".");
-  f->entries.emplace_back(u"..", "..");
+  // NTFS lists "." and ".." in every folder but the volume's root.
+  if (!f->components.empty()) {
+    f->entries.emplace_back(u".", ".");
+    f->entries.emplace_back(u"..", "..");
+  }
   for (auto& n : names) f->entries.emplace_back(std::move(n.name), std::move(n.host));
   f->nextEntry = 0;
   f->listed = true;

@@ -17,10 +17,13 @@ WCHAR gRoundTrip[kPathUnits];
 // File-system identity of each directory on the current path, so that a
 // link back to an ancestor is not entered again: a directory link loop would
 // otherwise repeat the tree until the path is full, and two such links in
-// one folder would make that exponential. A level whose identity cannot be
-// read (valid 0) matches nothing.
+// one folder would make that exponential. A file index is unique only on its
+// volume, and a junction may lead onto another one, so the volume's serial
+// number is part of the identity. A level whose identity cannot be read
+// (valid 0) matches nothing.
 struct Identity {
   int64_t index;
+  uint32_t volume;
   int valid;
 };
 Identity gAncestors[kMaxWalkDepth + 1];
@@ -47,7 +50,7 @@ int HasSeparator(const WCHAR* name, uint32_t length) {
 }
 
 Identity DirectoryIdentity(const WCHAR* path) {
-  Identity id = {0, 0};
+  Identity id = {0, 0, 0};
   UNICODE_STRING native;
   if (!RtlDosPathNameToNtPathName_U(path, &native, 0, 0)) return id;
   OBJECT_ATTRIBUTES attributes;
@@ -62,9 +65,14 @@ Identity DirectoryIdentity(const WCHAR* path) {
   LARGE_INTEGER index;  // FILE_INTERNAL_INFORMATION
   index.QuadPart = 0;
   NTSTATUS query = NtQueryInformationFile(handle, &status, &index, sizeof index, FileInternalInformation);
+  // FILE_FS_VOLUME_INFORMATION: creation time, serial number, label length,
+  // object support; the label is not asked for.
+  uint8_t volume[24];
+  NTSTATUS volumeQuery = NtQueryVolumeInformationFile(handle, &status, volume, sizeof volume, FileFsVolumeInformation);
   NtClose(handle);
-  if (NT_SUCCESS(query)) {
+  if (NT_SUCCESS(query) && NT_SUCCESS(volumeQuery)) {
     id.index = index.QuadPart;
+    memcpy(&id.volume, volume + 8, sizeof id.volume);
     id.valid = 1;
   }
   return id;
@@ -73,7 +81,7 @@ Identity DirectoryIdentity(const WCHAR* path) {
 int IsAncestor(Identity id, uint32_t depth) {
   if (!id.valid) return 0;
   for (uint32_t i = 0; i <= depth; ++i)
-    if (gAncestors[i].valid && gAncestors[i].index == id.index) return 1;
+    if (gAncestors[i].valid && gAncestors[i].index == id.index && gAncestors[i].volume == id.volume) return 1;
   return 0;
 }
 
