@@ -66,8 +66,8 @@ int Uninstall(const std::vector<std::string>& args) {
   return ok ? 0 : kExitFailed;
 }
 
-int SaveAndReport(const BlacklistSamples& samples) {
-  bool ok = SaveUserLibrary(samples);
+int SaveAndReport(const BlacklistSamples& samples, bool loaded) {
+  bool ok = SaveUserLibrary(samples, loaded);
   printf("%s\n", ok ? kSaveSucceeded : kSaveFailed);
   return ok ? 0 : kExitFailed;
 }
@@ -106,29 +106,33 @@ int Blacklist(const std::vector<std::string>& args) {
       }
       files.push_back(ansi);
     }
-    LoadUserLibrary(&samples);
+    bool loaded = LoadUserLibrary(&samples);
     for (size_t i = 0; i < files.size(); ++i) {
       // A duplicate says so itself ("Md5 already existed.").
       if (AddSampleChecked(&samples, files[i].c_str()) == AddResult::kUnreadable)
         fprintf(stderr, "tarnwellUSB: %s: empty or unreadable, not added\n",
                 args[i + 1].c_str());
     }
-    return SaveAndReport(samples);
+    return SaveAndReport(samples, loaded);
   }
   if (what == "remove") {
     if (args.size() != 2) return UsageError("blacklist remove needs one MD5");
     if (!IsDigestText(args[1]))
       return UsageError("'" + args[1] + "' is not an MD5 digest (32 hexadecimal digits)");
-    LoadUserLibrary(&samples);
+    bool loaded = LoadUserLibrary(&samples);
     if (!RemoveSampleByMd5(&samples, args[1].c_str())) {
       fprintf(stderr, "tarnwellUSB: no sample with MD5 %s\n", args[1].c_str());
       return kExitFailed;
     }
-    return SaveAndReport(samples);
+    return SaveAndReport(samples, loaded);
   }
   if (what == "clear") {
     if (args.size() != 1) return UsageError("blacklist clear takes no arguments");
-    return SaveAndReport(samples);
+    // Clearing drops the samples that load; those of a User000.dat that does
+    // not load were never listed, so the save keeps a backup of them.
+    bool loaded = LoadUserLibrary(&samples);
+    samples.clear();
+    return SaveAndReport(samples, loaded);
   }
   return UsageError("unknown blacklist command '" + what + "'");
 }

@@ -85,7 +85,8 @@ int main() {
              "downloads\\sample-%05d.exe", i);
   }
   double save = Best(5, [&] {
-    if (!SaveUserLibrary(samples)) fprintf(stderr, "save failed\n");
+    // Each save replaces only the one before it: nothing unloaded to keep.
+    if (!SaveUserLibrary(samples, true)) fprintf(stderr, "save failed\n");
   });
   BlacklistSamples loaded;
   double load = Best(5, [&] {

@@ -90,7 +90,7 @@ bool BuildDemoMachine(const std::string& machine, std::string* error) {
   BlacklistSamples samples;
   for (const char* path : {"F:\\setup.exe", "F:\\新建文件夹\\照片.exe", "F:\\autorun.exe"})
     AddSample(&samples, Utf8ToAnsi(path).c_str());
-  if (!SaveUserLibrary(samples)) {
+  if (!SaveUserLibrary(samples, false)) {  // nothing was loaded: a new machine
     *error = "cannot save the demo blacklist";
     return false;
   }

@@ -57,7 +57,8 @@ CUserDlg::CUserDlg(wxWindow* parent) {
 
   SetTitle(wxString::FromUTF8("黑名单样本"));
   list_->AddColumns({{"序号", 20}, {"添加时间", 20}, {"文件名称", 100}, {"MD5", 60}});
-  if (LoadUserLibrary(&samples_)) RefreshList();
+  loaded_ = LoadUserLibrary(&samples_);
+  if (loaded_) RefreshList();
   CentreOnParent();
 }
 
@@ -123,7 +124,10 @@ void CUserDlg::OnClearSamples(wxCommandEvent&) {
 
 void CUserDlg::OnSaveSamples(wxCommandEvent&) {
   BlacklistSamples copy = samples_;
-  ShowMessage(this, FromUtf8(SaveUserLibrary(copy) ? kSaveSucceeded : kSaveFailed));
+  bool saved = SaveUserLibrary(copy, loaded_);
+  // User000.dat now holds exactly these samples: a later save loses nothing.
+  if (saved) loaded_ = true;
+  ShowMessage(this, FromUtf8(saved ? kSaveSucceeded : kSaveFailed));
 }
 
 void CUserDlg::OnExitEditor(wxCommandEvent&) {

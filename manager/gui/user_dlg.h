@@ -34,6 +34,9 @@ class CUserDlg : public wxDialog {
   void OnExitEditor(wxCommandEvent& event);
 
   BlacklistSamples samples_;
+  // Whether the samples began as a load of the user library files; a save
+  // over a User000.dat that could not be loaded keeps a backup of it.
+  bool loaded_ = false;
   CMyListCtrl* list_ = nullptr;
   int rowCount_ = 0;
 };

@@ -59,6 +59,43 @@ bool ParseHexDigest(const char* text, uint8_t digest[16], int* count) {
   return *count > 0;
 }
 
+// Whether the file at `path` may hold samples: it is there and not empty, and
+// it is not a user library file whose header announces no records (what a
+// save of a cleared list writes; readers take nothing from it). A file that
+// is there but cannot be read counts as holding samples.
+bool MayHoldSamples(const std::string& path) {
+  FILE* file = Win32OpenFile(path.c_str(), "rb");
+  if (file == nullptr) return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  uint8_t head[kUserHeaderSize];
+  size_t got = fread(head, 1, sizeof head, file);
+  bool failed = ferror(file) != 0;
+  fclose(file);
+  if (failed) return true;
+  if (got == 0) return false;
+  UserFileHeader header;
+  UserFileReadHeader(head, (uint32_t)got, &header);
+  return !(header.kind == kUserFileKind && header.recordsSize == 0);
+}
+
+// Copies `target` to the first free name of "<target>.old", "<target>.old1"
+// ... "<target>.old99" and names the copy in *backup. The scanner and the
+// loader open only User000.dat to User049.dat, so a backup is never taken for
+// a user library. An older backup is never replaced: it may hold the only copy
+// of samples lost to an earlier failed load. False when every name is taken
+// or the copy fails.
+const int kBackupNames = 100;
+bool KeepBackup(const std::string& target, std::string* backup) {
+  for (int i = 0; i < kBackupNames; ++i) {
+    std::string name = target + ".old" + (i > 0 ? std::to_string(i) : std::string());
+    if (CopyFileA(target.c_str(), name.c_str(), TRUE)) {
+      *backup = name;
+      return true;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string DigestToHex(const uint8_t digest[16]) {
@@ -186,7 +223,7 @@ bool RemoveSampleByMd5(BlacklistSamples* samples, const char* md5Hex) {
   return false;
 }
 
-bool SaveUserLibrary(const BlacklistSamples& samples) {
+bool SaveUserLibrary(const BlacklistSamples& samples, bool loaded) {
   SYSTEMTIME today;
   GetLocalTime(&today);
   char date[32];
@@ -231,12 +268,20 @@ bool SaveUserLibrary(const BlacklistSamples& samples) {
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
     return false;  // "wb+" could not open it either
+  // A list that did not come from the files on disk would replace samples
+  // nobody saw: keep them first.
+  std::string backup;
+  if (!loaded && MayHoldSamples(target) && !KeepBackup(target, &backup)) return false;
   std::string temp = target + ".tmp";
   FILE* out = Win32OpenFile(temp.c_str(), "wb+");
-  if (out == nullptr) return false;
-  bool ok = fwrite(file.data(), 1, fileLength, out) == fileLength;
-  if (fclose(out) != 0) ok = false;
-  ok = ok && MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
-  if (!ok) DeleteFileA(temp.c_str());
+  bool ok = out != nullptr;
+  if (ok) {
+    ok = fwrite(file.data(), 1, fileLength, out) == fileLength;
+    if (fclose(out) != 0) ok = false;
+    ok = ok && MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!ok) DeleteFileA(temp.c_str());
+  }
+  // User000.dat is still the old file: the copy made of it is not needed.
+  if (!ok && !backup.empty()) DeleteFileA(backup.c_str());
   return ok;
 }

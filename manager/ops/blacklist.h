@@ -38,7 +38,12 @@ bool RemoveSampleByMd5(BlacklistSamples* samples, const char* md5Hex);
 // Writes every sample to LibraryFolder\User000.dat. False when the file cannot
 // be written; `samples` is never changed. On failure an existing User000.dat
 // is left as it was.
-bool SaveUserLibrary(const BlacklistSamples& samples);
+// `loaded`: whether `samples` began as a LoadUserLibrary that answered true.
+// When it did not, the samples of the User000.dat on disk were never in
+// memory, so a User000.dat that may hold some is first copied to a backup
+// beside it ("User000.dat.old", or the next free "User000.dat.oldN"; never
+// one that exists). A save whose backup cannot be made fails.
+bool SaveUserLibrary(const BlacklistSamples& samples, bool loaded);
 
 // The digest as 32 lowercase hexadecimal digits (the list's MD5 column).
 std::string DigestToHex(const uint8_t digest[16]);

@@ -172,6 +172,36 @@ TEST_F(BlacklistDialogTest, ClearThenSaveLeavesAnEmptyList) {
   EXPECT_EQ(0, reopened.List()->GetItemCount());
 }
 
+TEST_F(BlacklistDialogTest, SavingAfterAFailedLoadKeepsTheUnshownFileOnce) {
+  {
+    CUserDlg editor(nullptr);
+    ShowAndSettle(&editor);
+    AddThroughDialog(&editor, "F:\\abc.exe");
+    DialogScript::Get().ExpectMessage(wxString::FromUTF8("保存成功！"));
+    ClickOn(Control(&editor, 1009));
+  }
+  std::string lib = machine_.Host("C:\\Program Files\\tarnwellUSB\\Lib");
+  std::string withAbc = ReadHostFile(UserFile());
+  WriteHostFile(lib + "/User009.dat", "");  // the last user file read is empty
+  CUserDlg editor(nullptr);
+  ShowAndSettle(&editor);
+  EXPECT_EQ(0, editor.List()->GetItemCount()) << "the editor opens empty";
+  AddThroughDialog(&editor, "F:\\fox.EXE");
+  DialogScript::Get().ExpectMessage(wxString::FromUTF8("保存成功！"));
+  ClickOn(Control(&editor, 1009));
+  EXPECT_EQ(withAbc, ReadHostFile(UserFile() + ".old"));
+  // Saved once, User000.dat holds what the editor shows: saving again keeps
+  // no second backup.
+  DialogScript::Get().ExpectMessage(wxString::FromUTF8("保存成功！"));
+  ClickOn(Control(&editor, 1009));
+  struct stat st;
+  EXPECT_NE(0, stat((UserFile() + ".old1").c_str(), &st));
+  remove((lib + "/User009.dat").c_str());
+  CUserDlg reopened(nullptr);
+  ASSERT_EQ(1, reopened.List()->GetItemCount());
+  EXPECT_EQ(kFoxMd5, RowTexts(reopened.List(), 0)[3]);
+}
+
 TEST_F(BlacklistDialogTest, SaveFailsForAMissingOrReadOnlyLibraryFolder) {
   std::string out;
   RunCommand("rm -rf '" + machine_.Host("C:\\Program Files\\tarnwellUSB\\Lib") + "'", &out);

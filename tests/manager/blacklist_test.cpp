@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -106,7 +107,7 @@ TEST(BlacklistDates, AddedDateIsUtcAndTheFileDateIsLocal) {
   BlacklistSamples samples;
   ASSERT_TRUE(AddSample(&samples, "C:\\a.exe"));
   EXPECT_STREQ(samples[0].addedDate, "2026-12-06");
-  ASSERT_TRUE(SaveUserLibrary(samples));
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
   std::string file = m.Read(std::string(kLib) + "User000.dat");
   EXPECT_NE(file.find("Date: 2026-12-07\r\n"), std::string::npos);
   EXPECT_NE(file.find("Name: User000.dat\r\n"), std::string::npos);
@@ -190,7 +191,7 @@ TEST_F(BlacklistTest, SaveAndReopenKeepsEverything) {
   ASSERT_TRUE(AddSample(&samples, "F:\\\xd6\xd0\xce\xc4.exe"));  // GBK
   ASSERT_TRUE(AddSample(&samples, "C:\\c.exe"));
   samples[1].addedDate[9] = '1';  // a date of its own, kept as it is
-  ASSERT_TRUE(SaveUserLibrary(samples));
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
   std::string file = m.Read(std::string(kLib) + "User000.dat");
   EXPECT_EQ(U32(file, 188), 1u);
   EXPECT_EQ(U32(file, 192), 90u);
@@ -213,7 +214,7 @@ TEST_F(BlacklistTest, OneHundredTwentyEightSamplesRoundTrip) {
     m.Write("c/" + name, "sample number " + std::to_string(i));
     ASSERT_TRUE(AddSample(&samples, ("C:\\" + name).c_str()));
   }
-  ASSERT_TRUE(SaveUserLibrary(samples));
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
   std::string file = m.Read(std::string(kLib) + "User000.dat");
   EXPECT_EQ(U32(file, 192), 3840u);  // low byte 0: the fallback area key
   BlacklistSamples loaded;
@@ -226,9 +227,9 @@ TEST_F(BlacklistTest, OneHundredTwentyEightSamplesRoundTrip) {
 TEST_F(BlacklistTest, ClearedListSavesAnEmptyFile) {
   m.Write("c/a.exe", "a");
   ASSERT_TRUE(AddSample(&samples, "C:\\a.exe"));
-  ASSERT_TRUE(SaveUserLibrary(samples));
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
   samples.clear();
-  ASSERT_TRUE(SaveUserLibrary(samples));
+  ASSERT_TRUE(SaveUserLibrary(samples, true));  // over its own file
   std::string file = m.Read(std::string(kLib) + "User000.dat");
   EXPECT_EQ(U32(file, 192), 0u);
   BlacklistSamples loaded;
@@ -242,21 +243,110 @@ TEST_F(BlacklistTest, FailedSavesLoseNothing) {
   BlacklistSamples before = samples;
 
   strcpy(LibraryFolder, "C:\\No Such Folder");
-  EXPECT_FALSE(SaveUserLibrary(samples));
+  EXPECT_FALSE(SaveUserLibrary(samples, true));
   strcpy(LibraryFolder, "D:\\");  // no medium
-  EXPECT_FALSE(SaveUserLibrary(samples));
+  EXPECT_FALSE(SaveUserLibrary(samples, false));
 
   // A read-only User000.dat stays as it was.
   strcpy(LibraryFolder, "C:\\Program Files\\tarnwellUSB\\Lib");
   m.Write(std::string(kLib) + "User000.dat", "old file");
   ASSERT_TRUE(SetFileAttributesA("C:\\Program Files\\tarnwellUSB\\Lib\\User000.dat",
                                  FILE_ATTRIBUTE_READONLY));
-  EXPECT_FALSE(SaveUserLibrary(samples));
-  EXPECT_EQ(m.Read(std::string(kLib) + "User000.dat"), "old file");
-  EXPECT_FALSE(m.Exists(std::string(kLib) + "User000.dat.tmp"));
+  for (bool loaded : {true, false}) {
+    EXPECT_FALSE(SaveUserLibrary(samples, loaded));
+    EXPECT_EQ(m.Read(std::string(kLib) + "User000.dat"), "old file");
+    EXPECT_FALSE(m.Exists(std::string(kLib) + "User000.dat.tmp"));
+    EXPECT_FALSE(m.Exists(std::string(kLib) + "User000.dat.old"));
+  }
 
   ASSERT_EQ(samples.size(), before.size());
   EXPECT_EQ(memcmp(samples.data(), before.data(), sizeof(BlacklistEntry)), 0);
+}
+
+// A list that did not come from a load (the load failed, so the editor
+// opened empty) replaces a User000.dat whose samples were never shown: the
+// old bytes are kept beside it, under names no reader takes for a user file.
+TEST_F(BlacklistTest, SavesAfterAFailedLoadKeepTheOldUserFile) {
+  const std::string user0 = std::string(kLib) + "User000.dat";
+  const std::string old0 = user0 + ".old";
+  std::vector<uint8_t> original = UserFile({"C:\\a", "C:\\b"}, 0);
+  m.Write(user0, original);
+  m.Write(std::string(kLib) + "User009.dat", "");  // the last file read is empty
+  ASSERT_FALSE(LoadUserLibrary(&samples));
+  m.Write("c/new.exe", "new sample");
+  ASSERT_TRUE(AddSample(&samples, "C:\\new.exe"));
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
+  EXPECT_EQ(m.Read(old0), std::string(original.begin(), original.end()));
+  // A second save over its own file after the same failed load: the backup
+  // there is older and stays; this one takes the next name.
+  std::string firstSave = m.Read(user0);
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
+  EXPECT_EQ(m.Read(old0), std::string(original.begin(), original.end()));
+  EXPECT_EQ(m.Read(old0 + "1"), firstSave);
+  EXPECT_FALSE(m.Exists(std::string(kLib) + "User000.dat.tmp"));
+  // With the empty file gone, only the saved sample loads: no backup is
+  // read as a user library.
+  remove(m.Host(std::string(kLib) + "User009.dat").c_str());
+  ASSERT_TRUE(LoadUserLibrary(&samples));
+  ASSERT_EQ(samples.size(), 1u);
+  EXPECT_STREQ(samples[0].path, "C:\\new.exe");
+
+  // A User000.dat of noise (a damaged file) is kept as well.
+  std::string noise(600, 0);
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = (char)(i * 29 + 3);
+  m.Write(user0, noise);
+  BlacklistSamples none;
+  ASSERT_FALSE(LoadUserLibrary(&none));
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
+  EXPECT_EQ(m.Read(old0 + "2"), noise);
+  EXPECT_EQ(m.Read(old0), std::string(original.begin(), original.end()));
+}
+
+TEST_F(BlacklistTest, SavesThatLoseNothingMakeNoBackup) {
+  const std::string user0 = std::string(kLib) + "User000.dat";
+  m.Write("c/a.exe", "a");
+  ASSERT_TRUE(AddSample(&samples, "C:\\a.exe"));
+  // No User000.dat, or an empty one, after a failed load.
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
+  m.Write(user0, "");
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
+  // A normal save after a load that answered true.
+  BlacklistSamples loaded;
+  ASSERT_TRUE(LoadUserLibrary(&loaded));
+  ASSERT_TRUE(SaveUserLibrary(loaded, true));
+  // A cleared list saved: its load fails on the records total of 0, but the
+  // file holds no samples to lose.
+  ASSERT_TRUE(SaveUserLibrary(BlacklistSamples(), true));
+  ASSERT_FALSE(LoadUserLibrary(&loaded));
+  ASSERT_TRUE(SaveUserLibrary(samples, false));
+  EXPECT_FALSE(m.Exists(user0 + ".old"));
+  ASSERT_TRUE(LoadUserLibrary(&loaded));
+  ASSERT_EQ(loaded.size(), 1u);
+}
+
+TEST_F(BlacklistTest, ASaveThatCannotKeepItsBackupFailsAndChangesNothing) {
+  const std::string user0 = std::string(kLib) + "User000.dat";
+  const std::string old0 = user0 + ".old";
+  std::vector<uint8_t> original = UserFile({"C:\\a"}, 0);
+  m.Write(user0, original);
+  m.Write("c/a.exe", "a");
+  ASSERT_TRUE(AddSample(&samples, "C:\\a.exe"));
+  // Every backup name taken by older backups: none is replaced.
+  for (int i = 0; i < 100; ++i)
+    m.Write(old0 + (i ? std::to_string(i) : std::string()), "older backup " + std::to_string(i));
+  EXPECT_FALSE(SaveUserLibrary(samples, false));
+  EXPECT_EQ(m.Read(user0), std::string(original.begin(), original.end()));
+  EXPECT_EQ(m.Read(old0), "older backup 0");
+  EXPECT_EQ(m.Read(old0 + "99"), "older backup 99");
+  EXPECT_FALSE(m.Exists(old0 + "100"));
+  EXPECT_FALSE(m.Exists(user0 + ".tmp"));
+  // A save that fails after its backup was made (here its temporary file
+  // cannot be created) leaves User000.dat and no new backup behind.
+  remove(m.Host(old0 + "7").c_str());
+  ASSERT_EQ(mkdir(m.Host(user0 + ".tmp").c_str(), 0755), 0);
+  EXPECT_FALSE(SaveUserLibrary(samples, false));
+  EXPECT_EQ(m.Read(user0), std::string(original.begin(), original.end()));
+  EXPECT_FALSE(m.Exists(old0 + "7"));
 }
 
 TEST_F(BlacklistTest, LoadsEveryUserFileInNameOrderAndSkipsDamagedOnes) {

@@ -148,6 +148,20 @@ TEST_F(CliTest, BlacklistRemoveAndClear) {
   EXPECT_EQ(r.out.find("C:\\a.exe"), std::string::npos);
   ASSERT_EQ(Exec("blacklist clear").out, "保存成功！\n");
   EXPECT_EQ(Exec("blacklist list").out, "序号\t添加时间\t文件名称\tMD5\n");
+  // A library that does not load (its last user file is empty): add and
+  // clear still save, each first keeping the User000.dat it could not show.
+  const std::string lib = "c/Program Files/tarnwellUSB/Lib/";
+  ASSERT_EQ(Exec("blacklist add 'C:\\b.exe'").status, 0);
+  std::string withB = m.Read(lib + "User000.dat");
+  m.Write(lib + "User009.dat", "");
+  EXPECT_EQ(Exec("blacklist add 'C:\\a.exe'").out, "保存成功！\n");
+  EXPECT_EQ(m.Read(lib + "User000.dat.old"), withB);
+  std::string withA = m.Read(lib + "User000.dat");
+  EXPECT_EQ(Exec("blacklist clear").out, "保存成功！\n");
+  EXPECT_EQ(m.Read(lib + "User000.dat.old"), withB);
+  EXPECT_EQ(m.Read(lib + "User000.dat.old1"), withA);
+  std::filesystem::remove(m.Host(lib + "User009.dat"));
+  EXPECT_EQ(Exec("blacklist list").out, "序号\t添加时间\t文件名称\tMD5\n");
   // A library folder that is gone: the save fails with its message.
   std::filesystem::remove_all(m.Host("c/Program Files/tarnwellUSB/Lib"));
   r = Exec("blacklist clear");
