@@ -153,11 +153,13 @@ bool LiesInside(const std::string& root, const char* path) {
   return inside;
 }
 
-// A free name beside `path` for content that is still being written.
+// A free name beside `path` for content that is still being written. A link
+// there, even one naming nothing, is not free: writing would go through it.
 std::string TempBeside(const char* path) {
   for (int i = 0; i < 100; ++i) {
     std::string temp = std::string(path) + ".tw-restore" + (i > 0 ? std::to_string(i) : "");
-    if (GetFileAttributesA(temp.c_str()) == INVALID_FILE_ATTRIBUTES) return temp;
+    if (GetFileAttributesA(temp.c_str()) == INVALID_FILE_ATTRIBUTES && !IsHostLink(temp))
+      return temp;
   }
   return std::string();
 }
@@ -167,11 +169,17 @@ std::string TempBeside(const char* path) {
 // none). The content is written beside the origin first and takes its place
 // only when whole, so a failed write (a full disk) leaves the file that stood
 // there as it was.
+// A file link at the origin is replaced as the link itself, as deleting one
+// in the store deletes the link: the attributes the link shows are those of
+// the file it names, outside the origin, which is neither written nor changed,
+// and the restored file does not take them. A link to a folder is refused as
+// a folder is.
 bool WriteOrigin(const QuarantineInfo& info, const uint8_t* content) {
   if (info.path[0] == 0) return false;
+  bool link = IsHostLink(info.path);
   DWORD before = GetFileAttributesA(info.path);
-  bool existed = before != INVALID_FILE_ATTRIBUTES;
-  if (existed && (before & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  bool existed = before != INVALID_FILE_ATTRIBUTES && !link;
   std::string temp = TempBeside(info.path);
   if (temp.empty()) return false;
   FILE* out = Win32OpenFile(temp.c_str(), "wb+");

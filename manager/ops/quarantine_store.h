@@ -31,7 +31,8 @@ class QuarantineStore {
   // file times it keeps, deletes the record file and removes its own entry.
   // False (record and entry kept) when the record cannot be read, is damaged
   // or the origin path cannot be written; a file already at the origin then
-  // stays as it was.
+  // stays as it was. A file link at the origin is replaced itself; the file
+  // it names is never written or changed.
   bool RestoreRecord(const char* name);
   // Deletes the record file and removes its entry.
   bool DeleteRecord(const char* name);

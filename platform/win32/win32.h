@@ -178,7 +178,8 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists);
 BOOL DeleteFileA(LPCSTR path);
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 // Renames a file (atomically on the host); replaces an existing target only
-// with MOVEFILE_REPLACE_EXISTING, never a read-only one.
+// with MOVEFILE_REPLACE_EXISTING, never a read-only one or a folder. A link
+// as the target is replaced itself; the file it names is not touched.
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 BOOL CreateDirectoryA(LPCSTR path, void* security);
 // Removes an empty folder, or a reparse point (the link, never its target).

@@ -148,9 +148,13 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
   if (!ResolveForUse(target, &dest, &destExists)) return FALSE;
   if (destExists) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+    // A file link is replaced as the link: the read-only bit it shows belongs
+    // to the file it names, which the rename leaves alone. A link to a folder
+    // stays, as a folder does.
     tw::HostFileInfo info;
+    bool link = IsLink(dest);
     if (Query(dest, &info) &&
-        (info.isDirectory || (info.attributes & FILE_ATTRIBUTE_READONLY)))
+        (info.isDirectory || (!link && (info.attributes & FILE_ATTRIBUTE_READONLY))))
       return Fail(ERROR_ACCESS_DENIED);
   }
   if (rename(source.c_str(), dest.c_str()) != 0) return Fail(ErrnoToWin32(errno));

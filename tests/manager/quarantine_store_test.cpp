@@ -430,6 +430,60 @@ TEST_F(QuarantineStoreTest, FileLinksInTheStoreLeaveTheirTargetsAlone) {
   EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\second.vir") & kProtected, kProtected);
 }
 
+// A link at the origin path is replaced by the restored file, as a link: the
+// file it names, outside the origin, keeps its content and its read-only and
+// system attributes, and the restored file takes none of them.
+TEST_F(QuarantineStoreTest, RestoreOverALinkReplacesTheLinkNotItsTarget) {
+  const DWORD kProtected = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM;
+  m.Write("c/WINDOWS/keep.ini", "keep");
+  ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\keep.ini", kProtected));
+  std::filesystem::create_symlink(m.Host("c/WINDOWS/keep.ini"), m.Host("c/linked.exe"));
+  Record r = Place(m, "restored content", "C:\\linked.exe");
+  ASSERT_TRUE(store.LoadStore());
+  ASSERT_TRUE(store.RestoreRecord(r.name.c_str()));
+  EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\keep.ini") & kProtected, kProtected);
+  EXPECT_EQ(m.Read("c/WINDOWS/keep.ini"), "keep");
+  EXPECT_FALSE(std::filesystem::is_symlink(m.Host("c/linked.exe")));
+  EXPECT_EQ(m.Read("c/linked.exe"), "restored content");
+  EXPECT_EQ(GetFileAttributesA("C:\\linked.exe") & kProtected, 0u);
+  EXPECT_FALSE(m.Exists(r.relative));
+  EXPECT_TRUE(store.Entries().empty());
+
+  // The same through RestoreAll, with a link that names nothing.
+  std::filesystem::create_symlink(m.Host("c/nowhere.txt"), m.Host("c/dangling.exe"));
+  Record d = Place(m, "dangling", "C:\\dangling.exe");
+  ASSERT_TRUE(store.LoadStore());
+  ASSERT_TRUE(store.RestoreAll());
+  EXPECT_FALSE(std::filesystem::is_symlink(m.Host("c/dangling.exe")));
+  EXPECT_EQ(m.Read("c/dangling.exe"), "dangling");
+  EXPECT_FALSE(m.Exists("c/nowhere.txt"));
+  EXPECT_FALSE(m.Exists(d.relative));
+}
+
+TEST_F(QuarantineStoreTest, LinksToFoldersAndLinksBesideTheOriginAreNotWrittenThrough) {
+  // A link to a folder at the origin is refused, as a folder there is.
+  std::filesystem::create_directory_symlink(m.Host("c/WINDOWS"), m.Host("c/folder.exe"));
+  Record f = Place(m, "folder", "C:\\folder.exe");
+  ASSERT_TRUE(store.LoadStore());
+  EXPECT_FALSE(store.RestoreRecord(f.name.c_str()));
+  EXPECT_TRUE(std::filesystem::is_symlink(m.Host("c/folder.exe")));
+  EXPECT_TRUE(m.Exists(f.relative));
+  ASSERT_EQ(store.Entries().size(), 1u);
+  ASSERT_TRUE(store.DeleteRecord(f.name.c_str()));
+
+  // A link where the content is first written beside the origin: the
+  // content goes elsewhere, never through the link into the file it names.
+  m.Write("c/WINDOWS/victim.ini", "victim");
+  std::filesystem::create_symlink(m.Host("c/WINDOWS/victim.ini"), m.Host("c/x.exe.tw-restore"));
+  std::filesystem::create_symlink(m.Host("c/WINDOWS/made.ini"), m.Host("c/x.exe.tw-restore1"));
+  Record x = Place(m, "x content", "C:\\x.exe");
+  ASSERT_TRUE(store.LoadStore());
+  ASSERT_TRUE(store.RestoreRecord(x.name.c_str()));
+  EXPECT_EQ(m.Read("c/x.exe"), "x content");
+  EXPECT_EQ(m.Read("c/WINDOWS/victim.ini"), "victim");
+  EXPECT_FALSE(m.Exists("c/WINDOWS/made.ini"));
+}
+
 TEST_F(QuarantineStoreTest, NoStoreAtAll) {
   EXPECT_FALSE(store.LoadStore());
   EXPECT_TRUE(store.Entries().empty());

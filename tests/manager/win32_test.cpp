@@ -197,6 +197,24 @@ TEST_F(Win32Test, CopyingFiles) {
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
   EXPECT_TRUE(MoveFileExA("F:\\moved.bin", "F:\\other.bin", MOVEFILE_REPLACE_EXISTING));
   EXPECT_EQ(m.Read("usb/other.bin"), "new bytes");
+
+  // A link as the target: the link is replaced, never the read-only file it
+  // names; a link to a folder is refused as the folder would be.
+  m.Write("usb/ro.bin", "read-only");
+  ASSERT_TRUE(SetFileAttributesA("F:\\ro.bin", FILE_ATTRIBUTE_READONLY));
+  std::filesystem::create_symlink(m.Host("usb/ro.bin"), m.Host("usb/link.bin"));
+  EXPECT_FALSE(MoveFileExA("F:\\other.bin", "F:\\ro.bin", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(MoveFileExA("F:\\other.bin", "F:\\link.bin", 0));
+  EXPECT_TRUE(MoveFileExA("F:\\other.bin", "F:\\link.bin", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(std::filesystem::is_symlink(m.Host("usb/link.bin")));
+  EXPECT_EQ(m.Read("usb/link.bin"), "new bytes");
+  EXPECT_EQ(m.Read("usb/ro.bin"), "read-only");
+  EXPECT_EQ(GetFileAttributesA("F:\\ro.bin") & FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY);
+  std::filesystem::create_directory_symlink(m.Host("c/WINDOWS"), m.Host("usb/folder"));
+  EXPECT_FALSE(MoveFileExA("F:\\link.bin", "F:\\folder", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(std::filesystem::is_symlink(m.Host("usb/folder")));
+  EXPECT_EQ(m.Read("usb/link.bin"), "new bytes");
 }
 
 TEST_F(Win32Test, FindingFiles) {
