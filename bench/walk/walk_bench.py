@@ -8,10 +8,11 @@ Times are wall-clock times (best of the repeats) and, beside them, the CPU
 time of the process, which a busy machine disturbs less. FIND32 (optional)
 is the same find-like walk built as a 32-bit program: on hosts that run
 32-bit programs through an emulator, its ratio shows the emulation's part.
-HOSTCALLS (optional) is that walk built natively and run with -x: it also
-makes the two host calls per entry (a stat, an attribute listing) that the
-native-interface stand-in needs for a directory listing, and so shows the
-floor the host's file system puts under the simulated walk.
+HOSTCALLS (optional) is that walk built natively. Both are also run with -x:
+then they make, for every entry, the two host calls (a stat, an attribute
+listing) that the native-interface stand-in needs for a directory listing,
+which shows the floor the host's file system puts under the simulated walk,
+natively and under the emulator.
 
 usage: walk_bench.py TARNWELL WORK_FOLDER [REPEATS] [FIND32] [HOSTCALLS]"""
 
@@ -101,6 +102,7 @@ def main():
     scanner = best([walk_run(tarnwell, scan_out, env) for _ in range(repeats)])
     find = best([timed(["find", root], find_out) for _ in range(repeats)])
     emulated = best([timed([find32, root], find_out) for _ in range(repeats)]) if find32 else None
+    emulated_floor = best([timed([find32, "-x", root], find_out) for _ in range(repeats)]) if find32 else None
     hostcalls = sys.argv[5] if len(sys.argv) > 5 else None
     floor = best([timed([hostcalls, "-x", root], find_out) for _ in range(repeats)]) if hostcalls else None
 
@@ -111,6 +113,9 @@ def main():
     if emulated:
         print("find32:        %7.3f s wall %7.3f s CPU (find-like walk built 32-bit; ratio to find %.1f wall, "
               "%.1f CPU)" % (emulated + (emulated[0] / find[0], emulated[1] / max(find[1], 1e-3))))
+    if emulated_floor:
+        print("host calls32:  %7.3f s wall %7.3f s CPU (the same walk with its host calls, built 32-bit; ratio to "
+              "find %.1f wall)" % (emulated_floor + (emulated_floor[0] / find[0],)))
     if floor:
         print("host calls:    %7.3f s wall %7.3f s CPU (native walk with a stat and an attribute listing per "
               "entry, as the stand-in needs; ratio to find %.1f wall)" % (floor + (floor[0] / find[0],)))
