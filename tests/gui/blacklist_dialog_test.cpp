@@ -47,6 +47,15 @@ class BlacklistDialogTest : public GuiTest {
     DialogScript::Get().ExpectFileOpen(wxString::FromUTF8(host));
     ClickOn(Control(editor, 1006));
   }
+  // An editor opened, given F:\abc.exe, saved and closed: User000.dat then
+  // holds that one sample.
+  void SaveOneSample() {
+    CUserDlg editor(nullptr);
+    ShowAndSettle(&editor);
+    AddThroughDialog(&editor, "F:\\abc.exe");
+    DialogScript::Get().ExpectMessage(wxString::FromUTF8("保存成功！"));
+    ClickOn(Control(&editor, 1009));
+  }
 };
 
 TEST_F(BlacklistDialogTest, AddShowsRowsAndTheFileDialogMatchesExeInAnyCase) {
@@ -153,13 +162,7 @@ TEST_F(BlacklistDialogTest, SaveWritesWhatTheCommandLineWrites) {
 }
 
 TEST_F(BlacklistDialogTest, ClearThenSaveLeavesAnEmptyList) {
-  {
-    CUserDlg editor(nullptr);
-    ShowAndSettle(&editor);
-    AddThroughDialog(&editor, "F:\\abc.exe");
-    DialogScript::Get().ExpectMessage(wxString::FromUTF8("保存成功！"));
-    ClickOn(Control(&editor, 1009));
-  }
+  SaveOneSample();
   CUserDlg editor(nullptr);
   ShowAndSettle(&editor);
   ASSERT_EQ(1, editor.List()->GetItemCount());
@@ -173,13 +176,7 @@ TEST_F(BlacklistDialogTest, ClearThenSaveLeavesAnEmptyList) {
 }
 
 TEST_F(BlacklistDialogTest, SavingAfterAFailedLoadKeepsTheUnshownFileOnce) {
-  {
-    CUserDlg editor(nullptr);
-    ShowAndSettle(&editor);
-    AddThroughDialog(&editor, "F:\\abc.exe");
-    DialogScript::Get().ExpectMessage(wxString::FromUTF8("保存成功！"));
-    ClickOn(Control(&editor, 1009));
-  }
+  SaveOneSample();
   std::string lib = machine_.Host("C:\\Program Files\\tarnwellUSB\\Lib");
   std::string withAbc = ReadHostFile(UserFile());
   WriteHostFile(lib + "/User009.dat", "");  // the last user file read is empty
@@ -254,13 +251,7 @@ TEST_F(BlacklistDialogTest, FilesOutsideTheMachineAreRefusedWithAMessage) {
 }
 
 TEST_F(BlacklistDialogTest, DamagedUserLibraryFilesDoNotStopTheOthers) {
-  {
-    CUserDlg editor(nullptr);
-    ShowAndSettle(&editor);
-    AddThroughDialog(&editor, "F:\\abc.exe");
-    DialogScript::Get().ExpectMessage(wxString::FromUTF8("保存成功！"));
-    ClickOn(Control(&editor, 1009));
-  }
+  SaveOneSample();
   std::string lib = machine_.Host("C:\\Program Files\\tarnwellUSB\\Lib");
   std::string good = ReadHostFile(lib + "/User000.dat");
   // A truncated copy and a file of noise beside the good one.
