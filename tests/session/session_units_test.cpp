@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/nt/stand_in.h"
@@ -129,13 +130,25 @@ class Screen {
 
 const std::string kSummaryHead = "\rOK ..." + std::string(34, ' ') + "\n\n--------  --------  --------  \n";
 
-TEST(Summary, CountersInOrderAndTheScanTime) {
+// The summary's screen on a one-drive machine, with every counter at zero.
+class Summary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m.Drive('C', "c");
+    screen.reset(new Screen(m));
+    ASSERT_TRUE(screen->loaded());
+    ResetRecord(kOptionsDefault);
+  }
+  static void ResetRecord(uint32_t options) {
+    memset(&gScanRecord, 0, sizeof gScanRecord);
+    gScanRecord.options = options;
+  }
+  std::string& Text() { return screen->text; }
   twtest::MachineFixture m;
-  m.Drive('C', "c");
-  Screen screen(m);
-  ASSERT_TRUE(screen.loaded());
-  memset(&gScanRecord, 0, sizeof gScanRecord);
-  gScanRecord.options = kOptionsDefault;
+  std::unique_ptr<Screen> screen;
+};
+
+TEST_F(Summary, CountersInOrderAndTheScanTime) {
   gScanRecord.filesScanned = 1234;
   gScanRecord.virusesFound = 9;
   gScanRecord.virusesDeleted = 2;
@@ -148,16 +161,10 @@ TEST(Summary, CountersInOrderAndTheScanTime) {
   EXPECT_EQ(kSummaryHead +
                 "1234 files scaned.\n9 viruses found.\n2 viruses deleted.\n5 viruses cleaned.\n"
                 "3 files unpack.\n17 files unzip form 4 compressed files.\n\r\nScan time: 00:00:40\r\n",
-            screen.text);
+            Text());
 }
 
-TEST(Summary, HoursMinutesAndSecondsOfLongRuns) {
-  twtest::MachineFixture m;
-  m.Drive('C', "c");
-  Screen screen(m);
-  ASSERT_TRUE(screen.loaded());
-  memset(&gScanRecord, 0, sizeof gScanRecord);
-  gScanRecord.options = kOptionsDefault;
+TEST_F(Summary, HoursMinutesAndSecondsOfLongRuns) {
   const struct {
     LocalTime start, end;
     const char* shown;
@@ -167,28 +174,23 @@ TEST(Summary, HoursMinutesAndSecondsOfLongRuns) {
       {At(2026, 12, 1, 6, 0, 0), At(2026, 12, 5, 10, 0, 0), "100:00:00"},
   };
   for (const auto& run : runs) {
-    screen.text.clear();
+    Text().clear();
     PrintSummary(&run.start, &run.end);
     const std::string tail = std::string("\r\nScan time: ") + run.shown + "\r\n";
-    ASSERT_GE(screen.text.size(), tail.size());
-    EXPECT_EQ(tail, screen.text.substr(screen.text.size() - tail.size()));
+    ASSERT_GE(Text().size(), tail.size());
+    EXPECT_EQ(tail, Text().substr(Text().size() - tail.size()));
   }
 }
 
-TEST(Summary, DeletedAndCleanedLineOnlyWhenDeleteOrRepairIsOn) {
-  twtest::MachineFixture m;
-  m.Drive('C', "c");
-  Screen screen(m);
-  ASSERT_TRUE(screen.loaded());
+TEST_F(Summary, DeletedAndCleanedLineOnlyWhenDeleteOrRepairIsOn) {
   LocalTime t = At(2026, 12, 7, 12, 0, 0);
   const std::string line = "0 viruses deleted.\n0 viruses cleaned.\n";
   for (uint32_t options : {0x01u, 0x02u, 0x03u, 0x16u, 0x14u, 0x40014u}) {
-    memset(&gScanRecord, 0, sizeof gScanRecord);
-    gScanRecord.options = options;
-    screen.text.clear();
+    ResetRecord(options);
+    Text().clear();
     PrintSummary(&t, &t);
-    EXPECT_EQ((options & 3) != 0, screen.text.find(line) != std::string::npos) << std::hex << options;
-    EXPECT_NE(std::string::npos, screen.text.find("0 files scaned.\n0 viruses found.\n")) << options;
+    EXPECT_EQ((options & 3) != 0, Text().find(line) != std::string::npos) << std::hex << options;
+    EXPECT_NE(std::string::npos, Text().find("0 files scaned.\n0 viruses found.\n")) << options;
   }
 }
 
