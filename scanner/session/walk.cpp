@@ -66,11 +66,14 @@ Identity DirectoryIdentity(const WCHAR* path) {
   index.QuadPart = 0;
   NTSTATUS query = NtQueryInformationFile(handle, &status, &index, sizeof index, FileInternalInformation);
   // FILE_FS_VOLUME_INFORMATION: creation time, serial number, label length,
-  // object support; the label is not asked for.
-  uint8_t volume[24];
+  // object support, then the label (up to 32 characters on NTFS). A label
+  // that does not fit is reported as an overflow, with the fixed part filled,
+  // which is all the walk needs.
+  uint8_t volume[96];
   NTSTATUS volumeQuery = NtQueryVolumeInformationFile(handle, &status, volume, sizeof volume, FileFsVolumeInformation);
   NtClose(handle);
-  if (NT_SUCCESS(query) && NT_SUCCESS(volumeQuery)) {
+  bool haveVolume = NT_SUCCESS(volumeQuery) || volumeQuery == STATUS_BUFFER_OVERFLOW;
+  if (NT_SUCCESS(query) && haveVolume) {
     id.index = index.QuadPart;
     memcpy(&id.volume, volume + 8, sizeof id.volume);
     id.valid = 1;
