@@ -33,18 +33,12 @@ for f in build-fuzz/fuzz/*; do
   # 32-bit fuzzers run under qemu-i386, where LeakSanitizer cannot stop the
   # world (qemu refuses its clone flags) and would spin at exit, and a large
   # allocator quarantine exhausts the sanitizer's address space.
-  # They cannot list folders there either, so their seeds go by name.
   options=${ASAN_OPTIONS:-}
-  inputs=("$corpus")
   if [ "$(od -An -tx1 -j4 -N1 "$f" | tr -d ' ')" = 01 ]; then
     options=detect_leaks=0:quarantine_size_mb=8${options:+:$options}
-    if [ -d "$seeds" ]; then
-      list=$(find "$seeds" -type f | paste -sd, -)
-      if [ -n "$list" ]; then inputs+=("-seed_inputs=$list"); fi
-    fi
-  elif [ -d "$seeds" ]; then
-    inputs+=("$seeds")
   fi
+  inputs=("$corpus")
+  if [ -d "$seeds" ]; then inputs+=("$seeds"); fi
   artifacts=build-fuzz/artifacts/$name
   rm -rf "$artifacts"
   mkdir -p "$artifacts"
