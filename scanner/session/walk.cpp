@@ -19,14 +19,25 @@ WCHAR gRoundTrip[kPathUnits];
 // otherwise repeat the tree until the path is full, and two such links in
 // one folder would make that exponential. A file index is unique only on its
 // volume, and a junction may lead onto another one, so the volume's serial
-// number is part of the identity. A level whose identity cannot be read
-// (valid 0) matches nothing.
+// number is part of the identity. An identity that cannot be read (valid 0)
+// matches nothing.
 struct Identity {
   int64_t index;
   uint32_t volume;
   int valid;
 };
-Identity gAncestors[kMaxWalkDepth + 1];
+
+// A folder tree without links has no cycles, so every loop passes through a
+// linked folder (a reparse point), and only on entering one is the check
+// needed. Reading an identity costs an open, two queries and a close, as much
+// as listing the folder, so each level's identity is read only when a link
+// below it asks, from the level's prefix of the walk path.
+struct Level {
+  uint32_t pathLength;  // the level's path in gWalkPath, its backslash included
+  int known;
+  Identity identity;
+};
+Level gLevels[kMaxWalkDepth + 1];
 
 const uint32_t kNameUnits = 260;
 
@@ -81,11 +92,32 @@ Identity DirectoryIdentity(const WCHAR* path) {
   return id;
 }
 
+// The identity of level i, read on first use. The walk path holds a deeper
+// path, whose prefix is the level's; it is cut there for the read and mended.
+Identity LevelIdentity(uint32_t i) {
+  Level& level = gLevels[i];
+  if (!level.known) {
+    WCHAR kept = gWalkPath[level.pathLength];
+    gWalkPath[level.pathLength] = 0;
+    level.identity = DirectoryIdentity(gWalkPath);
+    gWalkPath[level.pathLength] = kept;
+    level.known = 1;
+  }
+  return level.identity;
+}
+
 int IsAncestor(Identity id, uint32_t depth) {
   if (!id.valid) return 0;
-  for (uint32_t i = 0; i <= depth; ++i)
-    if (gAncestors[i].valid && gAncestors[i].index == id.index && gAncestors[i].volume == id.volume) return 1;
+  for (uint32_t i = 0; i <= depth; ++i) {
+    Identity ancestor = LevelIdentity(i);
+    if (ancestor.valid && ancestor.index == id.index && ancestor.volume == id.volume) return 1;
+  }
   return 0;
+}
+
+void EnterLevel(uint32_t depth, uint32_t pathLength) {
+  gLevels[depth].pathLength = pathLength;
+  gLevels[depth].known = 0;
 }
 
 typedef void (*EntryHandler)(uint32_t directoryLength, int usbFlag, uint32_t depth);
@@ -154,9 +186,11 @@ void TreeEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
     gWalkPath[length] = u'\\';
     gWalkPath[length + 1] = 0;
     if (usbFlag) FileSetAttributesW(&gContext, gWalkPath, FILE_ATTRIBUTE_NORMAL);
-    Identity id = DirectoryIdentity(gWalkPath);
-    if (IsAncestor(id, depth)) return;
-    gAncestors[depth + 1] = id;
+    EnterLevel(depth + 1, length + 1);
+    if (linked) {
+      Identity id = LevelIdentity(depth + 1);
+      if (IsAncestor(id, depth)) return;
+    }
     ListDirectory(length + 1, usbFlag, depth + 1, TreeEntry);
   } else {
     if (!AppendFileName(directoryLength)) return;
@@ -187,7 +221,7 @@ uint32_t StartWalk(const WCHAR* directory) {
 void ScanTree(const WCHAR* directory, int usbFlag) {
   uint32_t length = StartWalk(directory);
   if (!length) return;
-  gAncestors[0] = DirectoryIdentity(gWalkPath);
+  EnterLevel(0, length);
   ListDirectory(length, usbFlag, 0, TreeEntry);
 }
 

@@ -395,6 +395,19 @@ class WalkOutput(Base):
         s = self.screen(self.run_ok(m, timeout=60))
         self.assertEqual(sorted(field(f) for f in files), sorted(s.fields()))
 
+    def test_a_loop_through_two_links_ends_at_the_first_repeated_folder(self):
+        # C:\x\to_y leads to C:\y, whose to_x leads back to C:\x: each folder
+        # is walked once below the other, and the walk stops where it would
+        # come round to a folder already on its path.
+        m = self.make()
+        m.file("C:\\x\\f.txt")
+        m.file("C:\\y\\g.txt")
+        os.symlink(m.host("C:\\y"), m.host("C:\\x\\to_y"))
+        os.symlink(m.host("C:\\x"), m.host("C:\\y\\to_x"))
+        s = self.screen(self.run_ok(m, timeout=60))
+        expected = ["C:\\x\\f.txt", "C:\\x\\to_y\\g.txt", "C:\\y\\g.txt", "C:\\y\\to_x\\f.txt"]
+        self.assertEqual(sorted(field(f) for f in expected), sorted(s.fields()))
+
 
 class Attributes(Base):
     program = FAKE
