@@ -25,6 +25,7 @@ if(TARGET tw_library32 AND TARGET tw_ntdll32 AND TARGET tw_runtime32 AND TARGET 
       library/linker_test.cpp
       library/host_services_test.cpp
       library/malformed_test.cpp
+      library/symbol_table_test.cpp
     LIBS ${TW_LIBRARY_TEST_LIBS})
 endif()
 

@@ -119,6 +119,45 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// The symbol table filled to its limit in one load's way: names added one by
+// one, each add searching the table first, one more search per add standing
+// for a relocation against a name nobody defines. The keys come in falling
+// order, the worst for a table kept sorted by inserting. Answers seconds, or
+// a negative figure when the table answered wrongly.
+double FillSymbolTable(RuntimeContext* ctx) {
+  VirusLibrary* lib = CreateLibrary(ctx);
+  RegisterHostServices(lib);
+  SymbolReset(lib, libfmt::kFirstLibrarySymbol);
+  const uint32_t adds = libfmt::kSymbolPlaces - libfmt::kFirstLibrarySymbol;
+  uint32_t missing = 0;
+  Clock::time_point t = Clock::now();
+  for (uint32_t i = 0; i < adds; ++i) {
+    uint32_t key = 0xFFFFFFF0u - 2 * i;
+    uint32_t address;
+    missing += SymbolFind(lib, key + 1, &address);
+    if (!SymbolAdd(lib, key, 0x1000 + i)) ++missing;
+  }
+  double seconds = Since(t);
+  uint32_t address = 0;
+  bool ok = missing == 0 && lib->symbolCount == libfmt::kSymbolPlaces && SymbolFind(lib, 0xFFFFFFF0u, &address) &&
+            address == 0x1000;
+  ReleaseLibrary(lib);
+  return ok ? seconds : -1;
+}
+
+// Its baseline: the same keys put in order by one sort, then each searched.
+double SortSameKeys() {
+  const uint32_t adds = libfmt::kSymbolPlaces - libfmt::kFirstLibrarySymbol;
+  Clock::time_point t = Clock::now();
+  std::vector<uint32_t> keys;
+  for (uint32_t i = 0; i < adds; ++i) keys.push_back(0xFFFFFFF0u - 2 * i);
+  std::sort(keys.begin(), keys.end());
+  uint32_t found = 0;
+  for (uint32_t i = 0; i < adds; ++i) found += std::binary_search(keys.begin(), keys.end(), 0xFFFFFFF0u - 2 * i);
+  double seconds = Since(t);
+  return found == adds ? seconds : -1;
+}
+
 bool Expect(bool ok, const char* what) {
   if (!ok) fprintf(stderr, "bench-library: the loaded library is wrong: %s\n", what);
   return ok;
@@ -201,6 +240,13 @@ int main(int argc, char** argv) {
     ReleaseLibrary(library);
   }
   if (!ok) return 1;
+  std::vector<double> fills, sorts;
+  for (int r = 0; r < runs && ok; ++r) {
+    fills.push_back(FillSymbolTable(&ctx));
+    sorts.push_back(SortSameKeys());
+    ok = Expect(fills.back() >= 0, "the full symbol table") && Expect(sorts.back() >= 0, "the sorted keys");
+  }
+  if (!ok) return 1;
   double load = Median(loads), baseline = Median(baselines);
   printf("generating the library (64-bit tool): %.2f s\n", generate);
   printf("runs: %d (median)\n", runs);
@@ -209,5 +255,9 @@ int main(int argc, char** argv) {
          Median(loadCpu));
   printf("peak memory of the load:               %8.1f MiB (target < 300 MiB)\n", peakKb / 1024.0);
   printf("load / baseline: %.2f\n", load / baseline);
+  double fill = Median(fills), sorted = Median(sorts);
+  printf("symbol table filled to its %u places (falling keys): %8.2f ms\n", libfmt::kSymbolPlaces, fill * 1e3);
+  printf("baseline, one sort + a search per key of the same keys: %8.2f ms\n", sorted * 1e3);
+  printf("fill / baseline: %.1f\n", fill / sorted);
   return 0;
 }

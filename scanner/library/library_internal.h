@@ -34,8 +34,8 @@ struct Area {
   uint32_t capacity;
 };
 
-// Places of the symbol table sorted by key, searched by halves: keys are
-// CRC-32 values of names that library files choose freely, so no hash of
+// Places of the symbol table in runs sorted by key, searched by halves: keys
+// are CRC-32 values of names that library files choose freely, so no hash of
 // them can be kept from putting every name in one probe chain.
 const uint32_t kSymbolIndexSize = libfmt::kSymbolPlaces;
 // Routine number of a record whose routine is not in its file's section.
@@ -65,8 +65,9 @@ struct VirusLibrary {
   uint32_t slotCounter[4];  // next slot of sections 0, (1), 2, 3
   SymbolPlace symbols[libfmt::kSymbolPlaces];
   uint32_t symbolCount;
-  uint16_t symbolIndex[kSymbolIndexSize];  // places in key order
+  uint16_t symbolIndex[kSymbolIndexSize];  // places, in runs sorted by key (object_loader.cpp)
   uint32_t symbolIndexCount;
+  uint16_t symbolMerge[kSymbolIndexSize / 2];  // the older run while two merge
 
   RoutineHeap heap;
 };
