@@ -77,6 +77,58 @@ bool MayHoldSamples(const std::string& path) {
   return !(header.kind == kUserFileKind && header.recordsSize == 0);
 }
 
+// Appends the samples of one user library file, within what is left of the
+// records and path-line budgets; false (nothing appended) for a file that is
+// not one, is damaged, or does not fit the budgets.
+bool TakeUserFile(std::vector<uint8_t>& data, uint64_t* recordsLeft, uint64_t* pathsLeft,
+                  BlacklistSamples* samples) {
+  UserFileHeader header;
+  UserFileReadHeader(data.data(), (uint32_t)data.size(), &header);
+  if (header.kind != kUserFileKind) return false;
+  // A payload larger than the records limit allows is a lie: skip it
+  // rather than allocate for it.
+  if (header.payloadSize == 0 || header.payloadSize > kRecordsLimit * 2) return false;
+  std::vector<uint8_t> payload(header.payloadSize);
+  uint32_t payloadLength = 0;
+  if (UserFileUnpack(data.data(), (uint32_t)data.size(), payload.data(), (uint32_t)payload.size(),
+                     &payloadLength) != kUfOk)
+    return false;
+  UserPayloadIndex index;
+  if (UserPayloadOpen(payload.data(), payloadLength, &index) != kUfOk) return false;
+  if (index.recordsSize > *recordsLeft || index.pathsSize > *pathsLeft) return false;
+  *recordsLeft -= index.recordsSize;
+  *pathsLeft -= index.pathsSize;
+  uint32_t cursor = 0;
+  for (uint32_t k = 0; k < index.count; ++k) {
+    BlacklistEntry entry;
+    memset(&entry, 0, sizeof entry);
+    UserRecord record;
+    UserPayloadRecord(payload.data(), &index, k, &record);
+    memcpy(entry.addedDate, record.date, 10);
+    entry.fileSize = record.size;
+    memcpy(entry.digest, record.digest, 16);
+    // Path lines pair with records in order; a record without a line gets
+    // an empty path.
+    const char* line;
+    uint32_t lineLength;
+    if (UserPayloadNextPath(payload.data(), &index, &cursor, &line, &lineLength)) {
+      if (lineLength > sizeof entry.path - 1) lineLength = sizeof entry.path - 1;
+      memcpy(entry.path, line, lineLength);
+    }
+    samples->push_back(entry);
+  }
+  return true;
+}
+
+// Whether the file at `path` is a user library file whose samples all read.
+bool ReadsWhole(const std::string& path) {
+  std::vector<uint8_t> data;
+  if (!ReadWholeFile(path.c_str(), &data)) return false;
+  uint64_t recordsLeft = kRecordsLimit, pathsLeft = kRecordsLimit;
+  BlacklistSamples samples;
+  return TakeUserFile(data, &recordsLeft, &pathsLeft, &samples);
+}
+
 // Copies `target` to the first free name of "<target>.old", "<target>.old1"
 // ... "<target>.old99" and names the copy in *backup. The scanner and the
 // loader open only User000.dat to User049.dat, so a backup is never taken for
@@ -137,43 +189,7 @@ bool LoadUserLibrary(BlacklistSamples* samples) {
   uint64_t recordsLeft = recordsTotal + kScannerSlack;
   uint64_t pathsLeft = pathsTotal + kScannerSlack;
 
-  for (std::vector<uint8_t>& data : files) {
-    UserFileHeader header;
-    UserFileReadHeader(data.data(), (uint32_t)data.size(), &header);
-    if (header.kind != kUserFileKind) continue;
-    // A payload larger than the records limit allows is a lie: skip it
-    // rather than allocate for it.
-    if (header.payloadSize == 0 || header.payloadSize > kRecordsLimit * 2) continue;
-    std::vector<uint8_t> payload(header.payloadSize);
-    uint32_t payloadLength = 0;
-    if (UserFileUnpack(data.data(), (uint32_t)data.size(), payload.data(),
-                       (uint32_t)payload.size(), &payloadLength) != kUfOk)
-      continue;
-    UserPayloadIndex index;
-    if (UserPayloadOpen(payload.data(), payloadLength, &index) != kUfOk) continue;
-    if (index.recordsSize > recordsLeft || index.pathsSize > pathsLeft) continue;
-    recordsLeft -= index.recordsSize;
-    pathsLeft -= index.pathsSize;
-    uint32_t cursor = 0;
-    for (uint32_t k = 0; k < index.count; ++k) {
-      BlacklistEntry entry;
-      memset(&entry, 0, sizeof entry);
-      UserRecord record;
-      UserPayloadRecord(payload.data(), &index, k, &record);
-      memcpy(entry.addedDate, record.date, 10);
-      entry.fileSize = record.size;
-      memcpy(entry.digest, record.digest, 16);
-      // Path lines pair with records in order; a record without a line gets
-      // an empty path.
-      const char* line;
-      uint32_t lineLength;
-      if (UserPayloadNextPath(payload.data(), &index, &cursor, &line, &lineLength)) {
-        if (lineLength > sizeof entry.path - 1) lineLength = sizeof entry.path - 1;
-        memcpy(entry.path, line, lineLength);
-      }
-      samples->push_back(entry);
-    }
-  }
+  for (std::vector<uint8_t>& data : files) TakeUserFile(data, &recordsLeft, &pathsLeft, samples);
   return true;
 }
 
@@ -269,9 +285,11 @@ bool SaveUserLibrary(const BlacklistSamples& samples, bool loaded) {
       (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
     return false;  // "wb+" could not open it either
   // A list that did not come from the files on disk would replace samples
-  // nobody saw: keep them first.
+  // nobody saw: keep them first. So would one loaded from the other user
+  // files while a damaged User000.dat was skipped.
   std::string backup;
-  if (!loaded && MayHoldSamples(target) && !KeepBackup(target, &backup)) return false;
+  if (MayHoldSamples(target) && (!loaded || !ReadsWhole(target)) && !KeepBackup(target, &backup))
+    return false;
   std::string temp = target + ".tmp";
   FILE* out = Win32OpenFile(temp.c_str(), "wb+");
   bool ok = out != nullptr;

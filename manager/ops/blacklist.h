@@ -39,7 +39,8 @@ bool RemoveSampleByMd5(BlacklistSamples* samples, const char* md5Hex);
 // be written; `samples` is never changed. On failure an existing User000.dat
 // is left as it was.
 // `loaded`: whether `samples` began as a LoadUserLibrary that answered true.
-// When it did not, the samples of the User000.dat on disk were never in
+// When it did not, or when the User000.dat on disk does not read whole (the
+// load skipped it and took the other user files), its samples were never in
 // memory, so a User000.dat that may hold some is first copied to a backup
 // beside it ("User000.dat.old", or the next free "User000.dat.oldN"; never
 // one that exists). A save whose backup cannot be made fails.

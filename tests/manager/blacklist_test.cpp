@@ -302,6 +302,24 @@ TEST_F(BlacklistTest, SavesAfterAFailedLoadKeepTheOldUserFile) {
   EXPECT_EQ(m.Read(old0), std::string(original.begin(), original.end()));
 }
 
+// The load skips a damaged User000.dat and still answers true with the
+// samples of another user file; the User000.dat that the save replaces held
+// samples nobody saw, and is kept.
+TEST_F(BlacklistTest, ADamagedFirstUserFileSkippedByAGoodLoadIsKept) {
+  const std::string user0 = std::string(kLib) + "User000.dat";
+  std::vector<uint8_t> damaged = UserFile({"C:\\a", "C:\\b"}, 0);
+  damaged.resize(damaged.size() - 7);  // cut short: its payload does not unpack
+  m.Write(user0, damaged);
+  m.Write(std::string(kLib) + "User001.dat", UserFile({"C:\\c"}, 1));
+  ASSERT_TRUE(LoadUserLibrary(&samples));
+  ASSERT_EQ(samples.size(), 1u);
+  ASSERT_TRUE(SaveUserLibrary(samples, true));
+  EXPECT_EQ(m.Read(user0 + ".old"), std::string(damaged.begin(), damaged.end()));
+  // The saved file reads whole: the next save keeps no second copy.
+  ASSERT_TRUE(SaveUserLibrary(samples, true));
+  EXPECT_FALSE(m.Exists(user0 + ".old1"));
+}
+
 TEST_F(BlacklistTest, SavesThatLoseNothingMakeNoBackup) {
   const std::string user0 = std::string(kLib) + "User000.dat";
   m.Write("c/a.exe", "a");
