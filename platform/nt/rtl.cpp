@@ -252,6 +252,30 @@ std::u16string Normalize(const std::u16string& full) {
   return out;
 }
 
+// Whether a path already has the form Normalize gives: "X:\" followed by
+// names, each of them neither empty, "." nor "..", with backslashes only,
+// and a last name (unless the path ends in a backslash) that does not end in
+// a dot or a blank. The walk and the engine pass such paths, one or more for
+// every file, and they need only the prefix.
+bool AlreadyNormal(const char16_t* s, size_t n) {
+  if (n < 3 || s[1] != u':' || s[2] != u'\\') return false;
+  size_t start = 3;
+  for (size_t i = 3; i <= n; ++i) {
+    if (i < n && s[i] == u'/') return false;
+    if (i < n && s[i] != u'\\') continue;
+    size_t length = i - start;
+    if (length == 0) {
+      if (i != n) return false;  // "\\" inside the path; a final one is kept
+    } else if ((length == 1 && s[start] == u'.') || (length == 2 && s[start] == u'.' && s[start + 1] == u'.')) {
+      return false;
+    } else if (i == n && (s[i - 1] == u'.' || s[i - 1] == u' ')) {
+      return false;
+    }
+    start = i + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" BOOLEAN RtlDosPathNameToNtPathName_U(const WCHAR* DosName, PUNICODE_STRING NtName, const WCHAR** FilePart,
@@ -259,7 +283,30 @@ extern "C" BOOLEAN RtlDosPathNameToNtPathName_U(const WCHAR* DosName, PUNICODE_S
   NTSTATUS ignored;
   if (gFaultsArmed && FaultHit("RtlDosPathNameToNtPathName_U", &ignored)) return 0;
   if (DosName == nullptr || NtName == nullptr || DosName[0] == 0) return 0;
-  std::u16string s(DosName, WideLength(DosName));
+  size_t length = WideLength(DosName);
+  const char16_t* name = reinterpret_cast<const char16_t*>(DosName);
+  if (AlreadyNormal(name, length) && RtlIsDosDeviceName_U(DosName) == 0) {
+    // "\??\" and the path as it stands, its drive letter in upper case.
+    size_t units = 4 + length;
+    if (units * 2 > 0xFFFC) return 0;
+    auto* buf = static_cast<WCHAR*>(RtlAllocateHeap(RtlProcessHeap(), 0, units * 2 + 2));
+    if (buf == nullptr) return 0;
+    memcpy(buf, u"\\??\\", 8);
+    memcpy(buf + 4, DosName, length * 2);
+    buf[4] = FoldUpper(buf[4]);
+    buf[units] = 0;
+    NtName->Buffer = buf;
+    NtName->Length = static_cast<USHORT>(units * 2);
+    NtName->MaximumLength = static_cast<USHORT>(units * 2 + 2);
+    if (FilePart != nullptr) {
+      size_t slash = units;
+      while (buf[slash - 1] != u'\\') --slash;
+      *FilePart = slash == units ? nullptr : buf + slash;
+    }
+    if (RelativeName != nullptr) memset(RelativeName, 0, sizeof(UNICODE_STRING) + sizeof(HANDLE));
+    return 1;
+  }
+  std::u16string s(DosName, length);
   std::u16string out;
   if (s.size() >= 4 && s[0] == u'\\' && s[1] == u'\\' && s[2] == u'?' && s[3] == u'\\') {
     out = u"\\??\\" + s.substr(4);  // taken as it stands

@@ -378,6 +378,35 @@ TEST_F(NtDirectory, DosPathNames) {
     RtlFreeUnicodeString(&nt);
     EXPECT_EQ(nt.Buffer, nullptr);
   }
+  // Paths written with backslashes only may take a shorter way than the same
+  // paths written with forward slashes; both must give the same answer, for
+  // names with dots, blanks, empty names and device names.
+  const char16_t alphabet[] = u"a.\\ N";
+  uint32_t seed = 12345;
+  for (int round = 0; round < 4000; ++round) {
+    std::u16string back = round % 2 ? u"c:\\" : u"C:\\";
+    seed = seed * 1103515245u + 12345u;
+    size_t n = (seed >> 16) % 10;
+    for (size_t i = 0; i < n; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      back += alphabet[(seed >> 16) % 5];
+    }
+    if (round % 7 == 0) back += u"UL";  // "...\NUL" and the like
+    std::u16string forward = back;
+    for (char16_t& ch : forward)
+      if (ch == u'\\') ch = u'/';
+    UNICODE_STRING a, b;
+    const WCHAR* partA = nullptr;
+    const WCHAR* partB = nullptr;
+    ASSERT_TRUE(RtlDosPathNameToNtPathName_U(back.c_str(), &a, &partA, nullptr));
+    ASSERT_TRUE(RtlDosPathNameToNtPathName_U(forward.c_str(), &b, &partB, nullptr));
+    std::string shown(back.begin(), back.end());
+    EXPECT_EQ(std::u16string(a.Buffer, a.Length / 2), std::u16string(b.Buffer, b.Length / 2)) << shown;
+    EXPECT_EQ(a.Buffer[a.Length / 2], 0) << shown;
+    EXPECT_EQ(partA ? partA - a.Buffer : -1, partB ? partB - b.Buffer : -1) << shown;
+    RtlFreeUnicodeString(&a);
+    RtlFreeUnicodeString(&b);
+  }
   UNICODE_STRING nt;
   EXPECT_FALSE(RtlDosPathNameToNtPathName_U(u"", &nt, nullptr, nullptr));
   EXPECT_EQ(RtlIsDosDeviceName_U(u"CON"), 0x00000006u);
