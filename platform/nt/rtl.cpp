@@ -278,6 +278,35 @@ bool AlreadyNormal(const char16_t* s, size_t n) {
 
 }  // namespace
 
+namespace {
+
+// Hands out "\??\" followed by `body` as a heap-allocated NT name, the
+// first unit of `body` (a drive letter) folded to upper case when asked.
+BOOLEAN PutNtName(const char16_t* body, size_t bodyUnits, bool foldFirst, PUNICODE_STRING NtName,
+                  const WCHAR** FilePart, PVOID RelativeName) {
+  size_t units = 4 + bodyUnits;
+  if (units * 2 > 0xFFFC) return 0;
+  auto* buf = static_cast<WCHAR*>(RtlAllocateHeap(RtlProcessHeap(), 0, units * 2 + 2));
+  if (buf == nullptr) return 0;
+  memcpy(buf, u"\\??\\", 8);
+  memcpy(buf + 4, body, bodyUnits * 2);
+  if (foldFirst && bodyUnits > 0) buf[4] = FoldUpper(buf[4]);
+  buf[units] = 0;
+  NtName->Buffer = buf;
+  NtName->Length = static_cast<USHORT>(units * 2);
+  NtName->MaximumLength = static_cast<USHORT>(units * 2 + 2);
+  if (FilePart != nullptr) {
+    size_t slash = units;  // the prefix holds a backslash
+    while (buf[slash - 1] != u'\\') --slash;
+    *FilePart = slash == units ? nullptr : buf + slash;
+  }
+  // RTL_RELATIVE_NAME: a UNICODE_STRING and a directory handle, left empty.
+  if (RelativeName != nullptr) memset(RelativeName, 0, sizeof(UNICODE_STRING) + sizeof(HANDLE));
+  return 1;
+}
+
+}  // namespace
+
 extern "C" BOOLEAN RtlDosPathNameToNtPathName_U(const WCHAR* DosName, PUNICODE_STRING NtName, const WCHAR** FilePart,
                                                 PVOID RelativeName) {
   NTSTATUS ignored;
@@ -285,42 +314,23 @@ extern "C" BOOLEAN RtlDosPathNameToNtPathName_U(const WCHAR* DosName, PUNICODE_S
   if (DosName == nullptr || NtName == nullptr || DosName[0] == 0) return 0;
   size_t length = WideLength(DosName);
   const char16_t* name = reinterpret_cast<const char16_t*>(DosName);
-  if (AlreadyNormal(name, length) && RtlIsDosDeviceName_U(DosName) == 0) {
-    // "\??\" and the path as it stands, its drive letter in upper case.
-    size_t units = 4 + length;
-    if (units * 2 > 0xFFFC) return 0;
-    auto* buf = static_cast<WCHAR*>(RtlAllocateHeap(RtlProcessHeap(), 0, units * 2 + 2));
-    if (buf == nullptr) return 0;
-    memcpy(buf, u"\\??\\", 8);
-    memcpy(buf + 4, DosName, length * 2);
-    buf[4] = FoldUpper(buf[4]);
-    buf[units] = 0;
-    NtName->Buffer = buf;
-    NtName->Length = static_cast<USHORT>(units * 2);
-    NtName->MaximumLength = static_cast<USHORT>(units * 2 + 2);
-    if (FilePart != nullptr) {
-      size_t slash = units;
-      while (buf[slash - 1] != u'\\') --slash;
-      *FilePart = slash == units ? nullptr : buf + slash;
-    }
-    if (RelativeName != nullptr) memset(RelativeName, 0, sizeof(UNICODE_STRING) + sizeof(HANDLE));
-    return 1;
-  }
-  std::u16string s(DosName, length);
-  std::u16string out;
+  if (AlreadyNormal(name, length) && RtlIsDosDeviceName_U(DosName) == 0)
+    return PutNtName(name, length, true, NtName, FilePart, RelativeName);
+  std::u16string s(name, length);
+  std::u16string out;  // the name after "\??\"
   if (s.size() >= 4 && s[0] == u'\\' && s[1] == u'\\' && s[2] == u'?' && s[3] == u'\\') {
-    out = u"\\??\\" + s.substr(4);  // taken as it stands
+    out = s.substr(4);  // taken as it stands
   } else {
     for (char16_t& c : s) {
       if (c == u'/') c = u'\\';
     }
     ULONG dev = RtlIsDosDeviceName_U(s.c_str());
     if (s.size() >= 4 && s.compare(0, 4, u"\\\\.\\") == 0) {
-      out = u"\\??\\" + s.substr(4);
+      out = s.substr(4);
     } else if (dev != 0) {
-      out = u"\\??\\" + s.substr((dev >> 16) / 2, (dev & 0xFFFF) / 2);
+      out = s.substr((dev >> 16) / 2, (dev & 0xFFFF) / 2);
     } else if (s.size() >= 2 && s[0] == u'\\' && s[1] == u'\\') {
-      out = u"\\??\\UNC\\" + s.substr(2);
+      out = u"UNC\\" + s.substr(2);
     } else {
       std::u16string cwd = CurrentDirectory();
       std::u16string full;
@@ -338,25 +348,10 @@ extern "C" BOOLEAN RtlDosPathNameToNtPathName_U(const WCHAR* DosName, PUNICODE_S
         full = cwd + s;
       }
       full[0] = FoldUpper(full[0]);
-      out = u"\\??\\" + Normalize(full);
+      out = Normalize(full);
     }
   }
-  size_t bytes = out.size() * 2;
-  if (bytes > 0xFFFC) return 0;
-  auto* buf = static_cast<WCHAR*>(RtlAllocateHeap(RtlProcessHeap(), 0, bytes + 2));
-  if (buf == nullptr) return 0;
-  memcpy(buf, out.data(), bytes);
-  buf[out.size()] = 0;
-  NtName->Buffer = buf;
-  NtName->Length = static_cast<USHORT>(bytes);
-  NtName->MaximumLength = static_cast<USHORT>(bytes + 2);
-  if (FilePart != nullptr) {
-    size_t slash = out.rfind(u'\\');
-    *FilePart = (slash == std::u16string::npos || slash + 1 == out.size()) ? nullptr : buf + slash + 1;
-  }
-  // RTL_RELATIVE_NAME: a UNICODE_STRING and a directory handle, left empty.
-  if (RelativeName != nullptr) memset(RelativeName, 0, sizeof(UNICODE_STRING) + sizeof(HANDLE));
-  return 1;
+  return PutNtName(out.data(), out.size(), false, NtName, FilePart, RelativeName);
 }
 
 // ---- environment
