@@ -38,3 +38,20 @@ if(TARGET tw_ntdll32_main)
       "TW_KEYBOARD_PROBE=$<TARGET_FILE:tw-keyboard-probe>;PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0")
   endif()
 endif()
+
+# The boot screen's gathered text at the end of a program, with a small
+# native program that ends normally, by a fault or by an abort.
+if(TARGET tw_ntdll32_main)
+  add_executable(tw-display-probe ${TW_PLATFORM_TESTS}/display_probe.cpp)
+  tw_m32(tw-display-probe)
+  tw_common_options(tw-display-probe)
+  set_target_properties(tw-display-probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(tw-display-probe PRIVATE tw_ntdll32_main tw_ntdll32)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_FOUND)
+    add_test(NAME platform_display_end
+      COMMAND ${Python3_EXECUTABLE} ${TW_PLATFORM_TESTS}/display_end_test.py -v)
+    set_tests_properties(platform_display_end PROPERTIES TIMEOUT 120 ENVIRONMENT
+      "TW_DISPLAY_PROBE=$<TARGET_FILE:tw-display-probe>;PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1")
+  endif()
+endif()

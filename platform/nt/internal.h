@@ -156,6 +156,15 @@ void RestoreBootScreen();
 // the process is about to end, which never waits long for the display.
 void FlushDisplay(bool ending = false);
 
+// ---- the end of the process (ending.cpp)
+
+// Writes out the gathered text and puts back the terminal and the screen;
+// safe in a signal handler.
+void PutBackBeforeExit();
+// Makes a fatal signal (a fault no guard catches, an abort) do the same
+// before the process ends; called once by the program's main().
+void PutBackOnFatalSignals();
+
 // ---- registry (registry.cpp)
 
 bool LoadRegistry(const Machine& machine, std::string* error);

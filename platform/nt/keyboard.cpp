@@ -129,7 +129,7 @@ TerminalState& Term() {
 }
 
 void OnSignal(int sig) {
-  RestoreTerminal();
+  PutBackBeforeExit();
   signal(sig, SIG_DFL);
   raise(sig);
 }

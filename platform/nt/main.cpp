@@ -18,6 +18,7 @@ extern "C" int TwNtMain(int argc, char** argv) {
     return 2;
   }
   tw::nt::PrepareBootScreen();
+  tw::nt::PutBackOnFatalSignals();
   NtProcessStartup(nullptr);
   // A program that returns from its entry point ends with status 0.
   NtTerminateProcess(NtCurrentProcess(), 0);

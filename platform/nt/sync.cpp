@@ -243,9 +243,7 @@ extern "C" NTSTATUS NtTerminateProcess(HANDLE ProcessHandle, NTSTATUS ExitStatus
   if (ProcessHandle == nullptr) return STATUS_SUCCESS;  // "all other threads": they end with the process
   if (ProcessHandle != NtCurrentProcess()) return STATUS_INVALID_HANDLE;
   fflush(nullptr);
-  FlushDisplay(true);
-  RestoreTerminal();
-  RestoreBootScreen();
+  PutBackBeforeExit();
   _exit(static_cast<int>(ExitStatus));
 }
 

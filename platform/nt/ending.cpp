@@ -1,0 +1,52 @@
+// The ways a native program's process ends, and what each puts back first:
+// the boot-screen text still gathered, the terminal's mode, the screen's
+// colours.
+#include <signal.h>
+#include <string.h>
+
+#include "platform/nt/internal.h"
+
+namespace tw {
+namespace nt {
+
+void PutBackBeforeExit() {
+  FlushDisplay(true);
+  RestoreTerminal();
+  RestoreBootScreen();
+}
+
+namespace {
+
+// A fault that no guard catches, or an abort, ends the process without its
+// exit handlers. The gathered text would go with it: the last lines before
+// the fault, the very ones that tell where it happened.
+const int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+const int kFatalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
+struct sigaction gBeforeUs[kFatalCount];
+
+void OnFatal(int sig, siginfo_t* info, void*) {
+  PutBackBeforeExit();
+  for (int i = 0; i < kFatalCount; ++i)
+    if (kFatalSignals[i] == sig) sigaction(sig, &gBeforeUs[i], nullptr);
+  // A fault repeats when this returns and meets the action that was there
+  // before (the default, or a sanitizer's report); a sent signal or an
+  // abort is raised again.
+  if (info == nullptr || info->si_code <= 0) raise(sig);
+}
+
+}  // namespace
+
+void PutBackOnFatalSignals() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_sigaction = OnFatal;
+  sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&sa.sa_mask);
+  for (int i = 0; i < kFatalCount; ++i) sigaction(kFatalSignals[i], &sa, &gBeforeUs[i]);
+}
+
+}  // namespace nt
+}  // namespace tw

@@ -1,0 +1,38 @@
+"""The boot screen written into a pipe gathers its text; however the program
+ends (normally, by a fault nothing catches, by an abort), the text shown
+before the end reaches the pipe."""
+
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+PROBE = os.environ.get("TW_DISPLAY_PROBE", "")
+
+
+class DisplayAtTheEnd(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="tw-display-")
+        os.makedirs(os.path.join(self.folder, "c"))
+        with open(os.path.join(self.folder, "machine.json"), "w") as f:
+            json.dump({"drives": {"C": {"root": "c"}}, "keyboard": [], "timeScale": 0.01}, f)
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def run_probe(self, end):
+        env = dict(os.environ, TARNWELL_MACHINE=os.path.join(self.folder, "machine.json"), TW_PROBE_END=end)
+        return subprocess.run([PROBE], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=60)
+
+    def test_text_reaches_the_pipe_however_the_program_ends(self):
+        for end, fails in (("normal", False), ("fault", True), ("abort", True)):
+            with self.subTest(end=end):
+                r = self.run_probe(end)
+                self.assertEqual(fails, r.returncode != 0, r.stderr)
+                self.assertIn(b"shown before the end\n", r.stdout, r.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
