@@ -14,6 +14,7 @@ extern "C" void NtProcessStartup(PVOID) {
   if (end != nullptr && strcmp(end, "abort") == 0) abort();
   // Not a null pointer: the undefined-behaviour checker would end the
   // program itself before the fault.
-  if (end != nullptr && strcmp(end, "fault") == 0) *reinterpret_cast<volatile int*>(uintptr_t{16}) = 1;
+  static volatile uintptr_t unmapped = 16;
+  if (end != nullptr && strcmp(end, "fault") == 0) *reinterpret_cast<volatile int*>(unmapped) = 1;
   NtTerminateProcess(NtCurrentProcess(), 0);
 }
