@@ -113,7 +113,7 @@ static void AddHeuristic(CQEL* q, tw_u32 size, const tw_u8 md5[16]) {
 // The autorun.inf at infPath (the root of a removable drive) with `text` of n bytes:
 // answers 1 when it starts a program that exists on the drive; that program
 // then stands in the heuristic digest list and the sweep is requested.
-static int AnalyzeAutorun(CQEL* q, const char* infPath, const char* text, tw_u32 n) {
+static inline int AnalyzeAutorun(CQEL* q, const char* infPath, const char* text, tw_u32 n) {
   if (!infPath[0] || infPath[1] != ':' || infPath[2] != '\\') return 0;
   // Windows reads autorun.inf at a drive's root only; one in a folder (a
   // copied CD, an installer's files) starts nothing and names no worm.
