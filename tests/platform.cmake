@@ -23,35 +23,29 @@ if(TARGET tw_ntdll32)
     LIBS tw_ntdll32)
 endif()
 
-# The terminal keyboard through a pseudo-terminal, with a small native program.
-if(TARGET tw_ntdll32_main)
-  add_executable(tw-keyboard-probe ${TW_PLATFORM_TESTS}/keyboard_probe.cpp)
-  tw_m32(tw-keyboard-probe)
-  tw_common_options(tw-keyboard-probe)
-  set_target_properties(tw-keyboard-probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_link_libraries(tw-keyboard-probe PRIVATE tw_ntdll32_main tw_ntdll32)
-  find_package(Python3 COMPONENTS Interpreter)
-  if(Python3_FOUND)
-    add_test(NAME platform_terminal_keyboard
-      COMMAND ${Python3_EXECUTABLE} ${TW_PLATFORM_TESTS}/terminal_keyboard_test.py -v)
-    set_tests_properties(platform_terminal_keyboard PROPERTIES TIMEOUT 120 ENVIRONMENT
-      "TW_KEYBOARD_PROBE=$<TARGET_FILE:tw-keyboard-probe>;PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0")
+# Tests that run a small native program on the stand-in from a Python script,
+# which finds the program through the environment variable VAR.
+find_package(Python3 COMPONENTS Interpreter)
+function(tw_probe_test test probe source script var asan_options)
+  if(NOT TARGET tw_ntdll32_main)
+    return()
   endif()
-endif()
+  add_executable(${probe} ${TW_PLATFORM_TESTS}/${source})
+  tw_m32(${probe})
+  tw_common_options(${probe})
+  set_target_properties(${probe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${probe} PRIVATE tw_ntdll32_main tw_ntdll32)
+  if(Python3_FOUND)
+    add_test(NAME ${test} COMMAND ${Python3_EXECUTABLE} ${TW_PLATFORM_TESTS}/${script} -v)
+    set_tests_properties(${test} PROPERTIES TIMEOUT 120 ENVIRONMENT
+      "${var}=$<TARGET_FILE:${probe}>;PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=${asan_options}")
+  endif()
+endfunction()
 
-# The boot screen's gathered text at the end of a program, with a small
-# native program that ends normally, by a fault or by an abort.
-if(TARGET tw_ntdll32_main)
-  add_executable(tw-display-probe ${TW_PLATFORM_TESTS}/display_probe.cpp)
-  tw_m32(tw-display-probe)
-  tw_common_options(tw-display-probe)
-  set_target_properties(tw-display-probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_link_libraries(tw-display-probe PRIVATE tw_ntdll32_main tw_ntdll32)
-  find_package(Python3 COMPONENTS Interpreter)
-  if(Python3_FOUND)
-    add_test(NAME platform_display_end
-      COMMAND ${Python3_EXECUTABLE} ${TW_PLATFORM_TESTS}/display_end_test.py -v)
-    set_tests_properties(platform_display_end PROPERTIES TIMEOUT 120 ENVIRONMENT
-      "TW_DISPLAY_PROBE=$<TARGET_FILE:tw-display-probe>;PYTHONDONTWRITEBYTECODE=1;ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1")
-  endif()
-endif()
+# The terminal keyboard through a pseudo-terminal.
+tw_probe_test(platform_terminal_keyboard tw-keyboard-probe keyboard_probe.cpp terminal_keyboard_test.py
+  TW_KEYBOARD_PROBE "detect_leaks=0")
+# The boot screen's gathered text at the end of a program that ends normally,
+# by a fault or by an abort.
+tw_probe_test(platform_display_end tw-display-probe display_probe.cpp display_end_test.py
+  TW_DISPLAY_PROBE "detect_leaks=0:allow_user_segv_handler=1")
