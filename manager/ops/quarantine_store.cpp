@@ -153,11 +153,27 @@ bool LiesInside(const std::string& root, const char* path) {
   return inside;
 }
 
+// Whether the last name of `path` fits a folder entry (at most 255 bytes on
+// the host).
+bool NameFits(const std::string& path) {
+  std::string host;
+  if (!Win32HostPath(path.c_str(), &host)) return false;
+  size_t slash = host.find_last_of('/');
+  return host.size() - (slash == std::string::npos ? 0 : slash + 1) <= 255;
+}
+
 // A free name beside `path` for content that is still being written. A link
 // there, even one naming nothing, is not free: writing would go through it.
+// Beside a name too long to take the suffix, a short name in the same folder
+// serves: a file whose name is as long as the system allows must restore too.
 std::string TempBeside(const char* path) {
+  size_t separator = AnsiLastSeparator(path);
+  std::string folder =
+      separator == std::string::npos ? std::string() : std::string(path, separator + 1);
   for (int i = 0; i < 100; ++i) {
-    std::string temp = std::string(path) + ".tw-restore" + (i > 0 ? std::to_string(i) : "");
+    std::string number = i > 0 ? std::to_string(i) : "";
+    std::string temp = std::string(path) + ".tw-restore" + number;
+    if (!NameFits(temp)) temp = folder + "~tw-restore" + number + ".tmp";
     if (GetFileAttributesA(temp.c_str()) == INVALID_FILE_ATTRIBUTES && !IsHostLink(temp))
       return temp;
   }

@@ -157,6 +157,26 @@ TEST_F(QuarantineStoreTest, RestoreWritesContentAndTimesAndRemovesTheRecord) {
   EXPECT_FALSE(store.RestoreRecord(r.name.c_str()));
 }
 
+TEST_F(QuarantineStoreTest, RestoresFilesWhoseNamesAreAsLongAsTheSystemAllows) {
+  // A 255-character name is the longest a folder may hold; the content must
+  // still go back to it (and to one a few characters shorter), with no file
+  // left beside it.
+  for (size_t length : {size_t(255), size_t(248)}) {
+    std::string name = std::string(length - 4, 'v') + ".exe";
+    Record r = Place(m, "long name " + std::to_string(length), "F:\\" + name);
+    ASSERT_TRUE(store.LoadStore());
+    EXPECT_TRUE(store.RestoreRecord(r.name.c_str())) << length;
+    EXPECT_EQ(m.Read("usb/" + name), "long name " + std::to_string(length));
+    EXPECT_FALSE(m.Exists(r.relative));
+  }
+  size_t files = 0;
+  for (const auto& item : std::filesystem::directory_iterator(m.Host("usb"))) {
+    (void)item;
+    ++files;
+  }
+  EXPECT_EQ(files, 2u);
+}
+
 TEST_F(QuarantineStoreTest, SameContentFromTwoPathsRestoresEachToItsOwnPath) {
   Record first = Place(m, "same bytes", "C:\\first.exe");
   Record second = Place(m, "same bytes", "C:\\second.exe");
