@@ -123,8 +123,18 @@ struct TerminalState {
   struct termios saved;
 };
 
+// Made by the first Term(); RestoreTerminal, which signal handlers call,
+// only reads it: a fatal signal may come from inside the heap with its lock
+// held (the C library aborts a damaged heap from free()), and making the
+// state there would wait for that lock for ever.
+std::atomic<TerminalState*> gTerminal{nullptr};
+
 TerminalState& Term() {
-  static TerminalState* t = new TerminalState;
+  static TerminalState* t = [] {
+    TerminalState* made = new TerminalState;
+    gTerminal.store(made, std::memory_order_release);
+    return made;
+  }();
   return *t;
 }
 
@@ -348,11 +358,12 @@ void PushKeyRecord(USHORT makeCode, USHORT flags) {
 }
 
 void RestoreTerminal() {
-  TerminalState& t = Term();
-  // Called from signal handlers too: no lock, just the one system call.
-  if (t.raw) {
-    tcsetattr(0, TCSANOW, &t.saved);
-    t.raw = false;
+  // Called from signal handlers too: no lock, no allocation, just the one
+  // system call. A terminal never put in raw mode has nothing to put back.
+  TerminalState* t = gTerminal.load(std::memory_order_acquire);
+  if (t != nullptr && t->raw) {
+    tcsetattr(0, TCSANOW, &t->saved);
+    t->raw = false;
   }
 }
 
