@@ -120,11 +120,17 @@ bool TakeUserFile(std::vector<uint8_t>& data, uint64_t* recordsLeft, uint64_t* p
   return true;
 }
 
-// Whether the file at `path` is a user library file whose samples all read.
+// Whether the file at `path` is a user library file whose samples all read,
+// as the load took them: User000.dat comes first, with at least its own
+// header's totals and the slack left, so a payload within those was taken
+// and one past them (a header that announces less) was refused there.
 bool ReadsWhole(const std::string& path) {
   std::vector<uint8_t> data;
   if (!ReadWholeFile(path.c_str(), &data)) return false;
-  uint64_t recordsLeft = kRecordsLimit, pathsLeft = kRecordsLimit;
+  UserFileHeader header;
+  UserFileReadHeader(data.data(), (uint32_t)data.size(), &header);
+  uint64_t recordsLeft = (uint64_t)header.recordsSize + kScannerSlack;
+  uint64_t pathsLeft = (uint64_t)header.pathsSize + kScannerSlack;
   BlacklistSamples samples;
   return TakeUserFile(data, &recordsLeft, &pathsLeft, &samples);
 }

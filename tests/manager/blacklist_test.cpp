@@ -320,6 +320,22 @@ TEST_F(BlacklistTest, ADamagedFirstUserFileSkippedByAGoodLoadIsKept) {
   EXPECT_FALSE(m.Exists(user0 + ".old1"));
 }
 
+// A User000.dat whose payload holds more than its header announces unpacks
+// well, but the load refuses it (the lists are sized from the headers), so
+// its samples were never shown: the save that replaces it keeps it.
+TEST_F(BlacklistTest, AFirstUserFileTheLoadRefusedForItsSizesIsKept) {
+  const std::string user0 = std::string(kLib) + "User000.dat";
+  std::vector<uint8_t> liar = UserFile(std::vector<std::string>(200, "C:\\m"), 0);
+  uint32_t one = 30;
+  memcpy(&liar[192], &one, 4);
+  m.Write(user0, liar);
+  m.Write(std::string(kLib) + "User001.dat", UserFile({"C:\\ok"}, 1));
+  ASSERT_TRUE(LoadUserLibrary(&samples));
+  ASSERT_EQ(samples.size(), 1u);
+  ASSERT_TRUE(SaveUserLibrary(samples, true));
+  EXPECT_EQ(m.Read(user0 + ".old"), std::string(liar.begin(), liar.end()));
+}
+
 TEST_F(BlacklistTest, SavesThatLoseNothingMakeNoBackup) {
   const std::string user0 = std::string(kLib) + "User000.dat";
   m.Write("c/a.exe", "a");
