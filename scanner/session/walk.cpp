@@ -27,13 +27,17 @@ struct Identity {
   int valid;
 };
 
-// A folder tree without links has no cycles, so every loop passes through a
-// linked folder (a reparse point), and only on entering one is the check
-// needed. Reading an identity costs an open, two queries and a close, as much
-// as listing the folder, so each level's identity is read only when a link
-// below it asks, from the level's prefix of the walk path.
+// A folder tree without links has no cycles, so a folder whose path from the
+// walk's start holds no linked folder (a reparse point) cannot repeat one
+// above it, and needs no check. Below a link every folder does: the link may
+// lead beside or above a folder on the path, and plain folders from there
+// back down to it. Reading an identity costs an open, two queries and a
+// close, as much as listing the folder, so each level's identity is read
+// only when a folder below a link asks, from the level's prefix of the walk
+// path.
 struct Level {
   uint32_t pathLength;  // the level's path in gWalkPath, its backslash included
+  int belowLink;        // the level or one above it is a linked folder
   int known;
   Identity identity;
 };
@@ -115,8 +119,9 @@ int IsAncestor(Identity id, uint32_t depth) {
   return 0;
 }
 
-void EnterLevel(uint32_t depth, uint32_t pathLength) {
+void EnterLevel(uint32_t depth, uint32_t pathLength, int belowLink) {
   gLevels[depth].pathLength = pathLength;
+  gLevels[depth].belowLink = belowLink;
   gLevels[depth].known = 0;
 }
 
@@ -186,8 +191,9 @@ void TreeEntry(uint32_t directoryLength, int usbFlag, uint32_t depth) {
     gWalkPath[length] = u'\\';
     gWalkPath[length + 1] = 0;
     if (usbFlag) FileSetAttributesW(&gContext, gWalkPath, FILE_ATTRIBUTE_NORMAL);
-    EnterLevel(depth + 1, length + 1);
-    if (linked) {
+    const int belowLink = linked || gLevels[depth].belowLink;
+    EnterLevel(depth + 1, length + 1, belowLink);
+    if (belowLink) {
       Identity id = LevelIdentity(depth + 1);
       if (IsAncestor(id, depth)) return;
     }
@@ -221,7 +227,7 @@ uint32_t StartWalk(const WCHAR* directory) {
 void ScanTree(const WCHAR* directory, int usbFlag) {
   uint32_t length = StartWalk(directory);
   if (!length) return;
-  EnterLevel(0, length);
+  EnterLevel(0, length, 0);
   ListDirectory(length, usbFlag, 0, TreeEntry);
 }
 

@@ -408,6 +408,20 @@ class WalkOutput(Base):
         expected = ["C:\\x\\f.txt", "C:\\x\\to_y\\g.txt", "C:\\y\\g.txt", "C:\\y\\to_x\\f.txt"]
         self.assertEqual(sorted(field(f) for f in expected), sorted(s.fields()))
 
+    def test_a_plain_folder_below_a_link_that_repeats_an_ancestor_is_not_entered(self):
+        # C:\m\l1 leads to C:\n\o, whose l2 leads to C:\n; there the plain
+        # folder o is C:\n\o again, already on the walk's path (reached
+        # through l1): it is not walked a second time below itself.
+        m = self.make()
+        m.file("C:\\n\\g.txt")
+        m.file("C:\\n\\o\\f.txt")
+        m.dir("C:\\m")
+        os.symlink(m.host("C:\\n\\o"), m.host("C:\\m\\l1"))
+        os.symlink(m.host("C:\\n"), m.host("C:\\n\\o\\l2"))
+        s = self.screen(self.run_ok(m, timeout=60))
+        expected = ["C:\\m\\l1\\f.txt", "C:\\m\\l1\\l2\\g.txt", "C:\\n\\g.txt", "C:\\n\\o\\f.txt"]
+        self.assertEqual(sorted(field(f) for f in expected), sorted(s.fields()))
+
 
 class Attributes(Base):
     program = FAKE
