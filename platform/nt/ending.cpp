@@ -45,7 +45,15 @@ void PutBackOnFatalSignals() {
   sa.sa_sigaction = OnFatal;
   sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&sa.sa_mask);
-  for (int i = 0; i < kFatalCount; ++i) sigaction(kFatalSignals[i], &sa, &gBeforeUs[i]);
+  for (int i = 0; i < kFatalCount; ++i) {
+    // A signal the process was started ignoring stays ignored: a sent one
+    // would otherwise put back the terminal and the screen of a program
+    // that then goes on. (A real fault still ends the process: the kernel
+    // takes the default action for a fault whose signal is ignored.)
+    if (sigaction(kFatalSignals[i], nullptr, &gBeforeUs[i]) != 0) continue;
+    if (!(gBeforeUs[i].sa_flags & SA_SIGINFO) && gBeforeUs[i].sa_handler == SIG_IGN) continue;
+    sigaction(kFatalSignals[i], &sa, nullptr);
+  }
 }
 
 }  // namespace nt

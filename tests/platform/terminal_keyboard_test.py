@@ -7,6 +7,7 @@ import os
 import pty
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -67,6 +68,26 @@ class TerminalKeyboard(unittest.TestCase):
         # The boot screen was painted white on blue and put back at the end.
         self.assertTrue(self.output.startswith(b"\x1b[0;1;37;44m\x1b[2J\x1b[H"), self.output[:40])
         self.read_until(b"\x1b[0m", 5)
+
+    def test_a_signal_the_program_was_started_ignoring_leaves_the_terminal_alone(self):
+        # Started with aborts ignored, the program goes on after one is sent
+        # to it, and must go on with its terminal still raw and its screen
+        # still painted.
+        env = dict(os.environ, TARNWELL_MACHINE=os.path.join(self.folder, "machine.json"))
+        proc = subprocess.Popen([PROBE], stdin=self.slave, stdout=self.slave, stderr=self.slave, env=env,
+                                preexec_fn=lambda: signal.signal(signal.SIGABRT, signal.SIG_IGN))
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        self.read_until(b"ready")
+        proc.send_signal(signal.SIGABRT)
+        time.sleep(0.5)
+        self.assertIsNone(proc.poll())
+        self.assertEqual(termios.tcgetattr(self.slave)[3] & (termios.ICANON | termios.ECHO), 0)
+        self.assertNotIn(b"\x1b[0m", self.output)
+        os.write(self.master, b"u")
+        self.read_until(b"code=16 flags=0")
+        os.write(self.master, b"\x1b")
+        self.read_until(b"code=01 flags=1")
+        self.assertEqual(proc.wait(timeout=20), 0)
 
 
 if __name__ == "__main__":
