@@ -202,10 +202,12 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
         (destInfo.isDirectory || (destInfo.attributes & FILE_ATTRIBUTE_READONLY)))
       return Fail(ERROR_ACCESS_DENIED);
   }
-  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  // A named pipe or a device is no file to copy; opening a pipe would wait
+  // for its other end.
+  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return Fail(ErrnoToWin32(errno));
   struct stat st;
-  if (fstat(in, &st) != 0) {
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(in);
     return Fail(ERROR_ACCESS_DENIED);
   }
@@ -409,19 +411,42 @@ BOOL FindClose(HANDLE find) {
 
 namespace {
 
-// A folder opens on the host, never on Windows.
-bool IsFolderStream(FILE* file) {
-  struct stat st;
-  return fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The stream of an existing file that is not a folder, or null (the caller
-// then takes the slow way, which sets the error).
-FILE* OpenForReading(const std::string& host, const char* mode) {
-  FILE* file = fopen(host.c_str(), mode);
-  if (file != nullptr && IsFolderStream(file)) {
-    fclose(file);
+// Opens a host file as fopen(mode) does, without ever waiting on it. Only a
+// plain file opens: a folder opens on the host, never on Windows, and a named
+// pipe or a device is no file a Windows program could open (opening a pipe
+// waits for its other end). Null with the last error set.
+FILE* OpenHostFile(const std::string& host, const char* mode) {
+  bool update = strchr(mode, '+') != nullptr;
+  int flags = O_CLOEXEC | O_NONBLOCK;
+  if (mode[0] == 'r')
+    flags |= update ? O_RDWR : O_RDONLY;
+  else if (mode[0] == 'w')
+    flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT;  // truncated once known plain
+  else if (mode[0] == 'a')
+    flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+  else {
+    SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
+  }
+  int fd = open(host.c_str(), flags, 0666);
+  if (fd < 0) {
+    // ENXIO: a pipe nobody reads, opened for writing.
+    SetLastError(errno == ENXIO ? ERROR_ACCESS_DENIED : ErrnoToWin32(errno));
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  FILE* file = nullptr;
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 &&
+      (mode[0] != 'w' || ftruncate(fd, 0) == 0))
+    file = fdopen(fd, mode);
+  if (file == nullptr) {
+    SetLastError(ErrnoToWin32(errno));
+    close(fd);
   }
   return file;
 }
@@ -439,7 +464,7 @@ FILE* Win32OpenFile(LPCSTR path, const char* mode) {
   if (!writing && ExactPath(path, &host)) {
     // Names almost always come as the host spells them (they were listed
     // there): opening straight away spares the lookup on every read.
-    if (FILE* file = OpenForReading(host, mode)) return file;
+    if (FILE* file = OpenHostFile(host, mode)) return file;
   }
   bool exists;
   if (!ResolveForUse(path, &host, &exists)) return nullptr;
@@ -458,16 +483,8 @@ FILE* Win32OpenFile(LPCSTR path, const char* mode) {
       return nullptr;
     }
   }
-  FILE* file = fopen(host.c_str(), mode);
-  if (file == nullptr) {
-    SetLastError(ErrnoToWin32(errno));
-    return nullptr;
-  }
-  if (!writing && IsFolderStream(file)) {
-    fclose(file);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
+  FILE* file = OpenHostFile(host, mode);
+  if (file == nullptr) return nullptr;
   if (!exists) {
     // A new file: created now, with the archive attribute (the default).
     struct timespec now;

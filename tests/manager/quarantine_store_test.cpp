@@ -352,10 +352,16 @@ TEST_F(QuarantineStoreTest, BadFilesInTheStoreDoNotStopTheListing) {
   memcpy(&longLine[184], &off, 4);
   m.Write("c/tarnwell.bak/4/long.vir", longLine);
   std::filesystem::create_directories(m.Host("c/tarnwell.bak/5/deeper/still"));
+  std::filesystem::create_directories(m.Host("c/tarnwell.bak/6"));
   Record deep = MakeRecord("deep", "C:\\deep.exe", "V", nullptr);
   m.Write("c/tarnwell.bak/5/deeper/still/" + deep.name, deep.bytes);
+  // A named pipe (a host-only kind of file) is read by nobody: listing it
+  // must not wait for a writer. The alarm turns a hang into a failure.
+  ASSERT_EQ(mkfifo(m.Host("c/tarnwell.bak/6/pipe.vir").c_str(), 0666), 0);
+  alarm(20);
 
   ASSERT_TRUE(store.LoadStore());
+  alarm(0);
   std::vector<std::string> names;
   for (const QuarantineEntry& e : store.Entries()) names.push_back(e.path);
   // Only the good record and the one in a deeper folder are listed.
@@ -365,6 +371,13 @@ TEST_F(QuarantineStoreTest, BadFilesInTheStoreDoNotStopTheListing) {
   EXPECT_EQ(store.Entries().size(), 2u);
   EXPECT_FALSE(store.RestoreRecord("notes.txt"));
   EXPECT_FALSE(store.DeleteRecord("0123456789abcdef0123456789abcdef.vir"));
+  // Restoring everything passes the pipe by too; deleting everything removes it.
+  alarm(20);
+  EXPECT_TRUE(store.RestoreAll());
+  alarm(0);
+  EXPECT_EQ(m.Read("c/good.exe"), "good");
+  EXPECT_TRUE(store.DeleteAll());
+  EXPECT_FALSE(m.Exists("c/tarnwell.bak"));
 }
 
 TEST_F(QuarantineStoreTest, RestoreAllKeepsWhatCouldNotBeRestored) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -300,6 +302,40 @@ TEST_F(Win32Test, OpeningFilesByDrivePath) {
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
   EXPECT_EQ(Win32OpenFile("C:\\no\\x", "wb+"), nullptr);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+}
+
+// Host-only kinds of file (a named pipe here) are no files a Windows
+// program can open: refused at once, never waited on. The alarm turns a
+// blocked open into a failure instead of a hung test.
+TEST_F(Win32Test, NamedPipesAreRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo(m.Host("c/pipe.vir").c_str(), 0666), 0);
+  alarm(20);
+  for (const char* mode : {"rb", "wb+", "r+b", "ab"}) {
+    SetLastError(0);
+    EXPECT_EQ(Win32OpenFile("C:\\pipe.vir", mode), nullptr) << mode;
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED) << mode;
+  }
+  EXPECT_FALSE(CopyFileA("C:\\pipe.vir", "C:\\copy.bin", FALSE));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(m.Exists("c/copy.bin"));
+  alarm(0);
+  // Plain files open as fopen opens them: appending, updating, truncating.
+  m.Write("c/plain.bin", "abc");
+  FILE* f = Win32OpenFile("C:\\plain.bin", "ab");
+  ASSERT_NE(f, nullptr);
+  fputs("d", f);
+  fclose(f);
+  EXPECT_EQ(m.Read("c/plain.bin"), "abcd");
+  f = Win32OpenFile("C:\\plain.bin", "r+b");
+  ASSERT_NE(f, nullptr);
+  fputs("X", f);
+  fclose(f);
+  EXPECT_EQ(m.Read("c/plain.bin"), "Xbcd");
+  f = Win32OpenFile("C:\\plain.bin", "wb+");
+  ASSERT_NE(f, nullptr);
+  fputs("y", f);
+  fclose(f);
+  EXPECT_EQ(m.Read("c/plain.bin"), "y");
 }
 
 TEST_F(Win32Test, MachineClock) {
