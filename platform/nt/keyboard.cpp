@@ -156,7 +156,11 @@ void EnterRawMode() {
   if (tcsetattr(0, TCSANOW, &raw) != 0) return;
   t.raw = true;
   atexit(RestoreTerminal);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) signal(sig, OnSignal);
+  // A signal the process was started ignoring (a hangup under a shell that
+  // ignores it, say) stays ignored: it must not end the program.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    if (signal(sig, OnSignal) == SIG_IGN) signal(sig, SIG_IGN);
+  }
 }
 
 constexpr USHORT kLetterCodes[26] = {0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23, 0x17, 0x24, 0x25, 0x26, 0x32,

@@ -70,15 +70,21 @@ class TerminalKeyboard(unittest.TestCase):
         self.read_until(b"\x1b[0m", 5)
 
     def test_a_signal_the_program_was_started_ignoring_leaves_the_terminal_alone(self):
-        # Started with aborts ignored, the program goes on after one is sent
-        # to it, and must go on with its terminal still raw and its screen
-        # still painted.
+        # Started with an abort or a hangup ignored, the program goes on after
+        # one is sent to it, and must go on with its terminal still raw and
+        # its screen still painted.
+        for sig in (signal.SIGABRT, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                self.output = b""
+                self.run_ignoring(sig)
+
+    def run_ignoring(self, sig):
         env = dict(os.environ, TARNWELL_MACHINE=os.path.join(self.folder, "machine.json"))
         proc = subprocess.Popen([PROBE], stdin=self.slave, stdout=self.slave, stderr=self.slave, env=env,
-                                preexec_fn=lambda: signal.signal(signal.SIGABRT, signal.SIG_IGN))
+                                preexec_fn=lambda: signal.signal(sig, signal.SIG_IGN))
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
         self.read_until(b"ready")
-        proc.send_signal(signal.SIGABRT)
+        proc.send_signal(sig)
         time.sleep(0.5)
         self.assertIsNone(proc.poll())
         self.assertEqual(termios.tcgetattr(self.slave)[3] & (termios.ICANON | termios.ECHO), 0)
@@ -88,6 +94,9 @@ class TerminalKeyboard(unittest.TestCase):
         os.write(self.master, b"\x1b")
         self.read_until(b"code=01 flags=1")
         self.assertEqual(proc.wait(timeout=20), 0)
+        # The screen is put back at the normal end; read that too, so the
+        # next run starts from a quiet terminal.
+        self.read_until(b"\x1b[0m", 5)
 
 
 if __name__ == "__main__":
