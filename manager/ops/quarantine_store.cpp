@@ -323,7 +323,10 @@ bool QuarantineStore::DeleteRecord(const char* name) { return RestoreOrDelete(na
 
 bool QuarantineStore::DeleteAll() {
   if (!IsFolder(root_)) return false;
-  bool gone = PruneTree(root_, 0, true);
+  // A root that is a link goes as a link, as links inside the store do: what
+  // it names is some other folder, never emptied from here.
+  bool gone = IsHostLink(root_) ? RemoveDirectoryA(root_.c_str()) != FALSE
+                                : PruneTree(root_, 0, true);
   if (gone)
     entries_.clear();
   else
@@ -333,6 +336,9 @@ bool QuarantineStore::DeleteAll() {
 
 bool QuarantineStore::RestoreAll() {
   if (!IsFolder(root_)) return false;
+  // Through a root that is a link only the records are taken (restored, then
+  // deleted); other files and folders there are not the store's.
+  bool linked = IsHostLink(root_);
   std::vector<std::string> files;
   WalkFiles(root_, 0, [&files](const std::string& path) { files.push_back(path); });
   for (const std::string& path : files) {
@@ -343,8 +349,13 @@ bool QuarantineStore::RestoreAll() {
     fclose(file);
     if (QuarantineIsRecord(head, (uint32_t)got))
       ActOnRecordFile(root_, path, true);  // a failed restore keeps its record
-    else
+    else if (!linked)
       DeletePlainFile(path);        // not a record: not ours to keep
+  }
+  if (linked) {
+    LoadStore();
+    if (entries_.empty()) RemoveDirectoryA(root_.c_str());  // the link only
+    return true;
   }
   PruneTree(root_, 0, false);
   // The list now holds exactly the records that stayed.

@@ -39,8 +39,12 @@ class QuarantineStore {
   // Restores every record; records whose restore failed stay in the store
   // (and in the list), files that are not records are deleted. The root goes
   // away when nothing is left in it. False when there is no store.
+  // A root that is a link (a junction to another folder) is taken as a link:
+  // only the records behind it are restored and deleted, and the link goes
+  // when none is left; nothing else in the folder it names is touched.
   bool RestoreAll();
-  // Deletes the whole store and empties the list. False when there is no store.
+  // Deletes the whole store and empties the list. False when there is no
+  // store. A root that is a link is removed as the link.
   bool DeleteAll();
 
   const std::vector<QuarantineEntry>& Entries() const { return entries_; }

@@ -433,6 +433,42 @@ TEST_F(QuarantineStoreTest, DeleteAllDoesNotFollowLinksOutOfTheStore) {
 
 // A link in the store that names a file elsewhere goes as a link: the file
 // it names keeps its read-only and system attributes (and its content).
+// A store root that is itself a link (a junction to another folder) is
+// taken as a link, as links inside the store are: deleting the store removes
+// the link, and restoring everything restores the records behind it but
+// deletes nothing else there. Otherwise one click would empty the folder it
+// names, subfolders and all.
+TEST_F(QuarantineStoreTest, AStoreRootThatIsALinkIsNotEmptiedThroughIt) {
+  m.Write("c/WINDOWS/keep.ini", "keep");
+  m.Write("c/WINDOWS/system/old.dll", "old");
+  std::filesystem::create_directories(m.Host("c/WINDOWS/empty"));
+  std::filesystem::create_directory_symlink(m.Host("c/WINDOWS"), m.Host("c/tarnwell.bak"));
+  Record r = MakeRecord("linked", "C:\\linked.exe", "V", nullptr);
+  m.Write("c/WINDOWS/" + r.name, r.bytes);
+
+  ASSERT_TRUE(store.LoadStore());
+  ASSERT_EQ(store.Entries().size(), 1u);
+  EXPECT_TRUE(store.RestoreAll());
+  EXPECT_EQ(m.Read("c/linked.exe"), "linked");
+  EXPECT_FALSE(m.Exists("c/WINDOWS/" + r.name));
+  EXPECT_TRUE(store.Entries().empty());
+  EXPECT_EQ(m.Read("c/WINDOWS/keep.ini"), "keep");
+  EXPECT_EQ(m.Read("c/WINDOWS/system/old.dll"), "old");
+  EXPECT_TRUE(std::filesystem::is_directory(m.Host("c/WINDOWS/empty")));
+
+  std::filesystem::remove(m.Host("c/tarnwell.bak"));
+  std::filesystem::create_directory_symlink(m.Host("c/WINDOWS"), m.Host("c/tarnwell.bak"));
+  Place(m, "two", "C:\\two.exe");  // written through the link, as the scanner would
+  ASSERT_TRUE(store.LoadStore());
+  ASSERT_EQ(store.Entries().size(), 1u);
+  EXPECT_TRUE(store.DeleteAll());
+  EXPECT_TRUE(store.Entries().empty());
+  EXPECT_FALSE(std::filesystem::is_symlink(m.Host("c/tarnwell.bak")));
+  EXPECT_EQ(m.Read("c/WINDOWS/keep.ini"), "keep");
+  EXPECT_EQ(m.Read("c/WINDOWS/system/old.dll"), "old");
+  EXPECT_TRUE(std::filesystem::is_directory(m.Host("c/WINDOWS/empty")));
+}
+
 TEST_F(QuarantineStoreTest, FileLinksInTheStoreLeaveTheirTargetsAlone) {
   const DWORD kProtected = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM;
   m.Write("c/WINDOWS/keep.ini", "keep");
