@@ -255,12 +255,29 @@ bool WriteTargetKey() {
   return SetString(key.Get(), "LibTarget", libTarget);
 }
 
+namespace {
+
+// Clears the read-only bit of a file; the others stay.
+void MakeWritable(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+}  // namespace
+
 bool CopyScanner() {
   std::string source = std::string(ProgramFolder) + "Lib\\tarnwell.exe";
   std::string target = ScannerTarget();
   if (target.empty() || source.size() > kPathLimit || target.size() > kPathLimit)
     return false;
-  return CopyFileA(source.c_str(), target.c_str(), FALSE) != FALSE;
+  if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) return false;
+  // The copy takes the attributes of the scanner beside the manager, which
+  // may be read-only (copied from a CD): an installed scanner that the
+  // uninstall could not delete, nor a later install replace.
+  MakeWritable(target);
+  return true;
 }
 
 bool DeleteTargetKey() {
@@ -275,7 +292,10 @@ bool DeleteTargetKey() {
 
 bool DeleteScanner() {
   std::string target = ScannerTarget();
-  if (!target.empty()) DeleteFileA(target.c_str());
+  if (!target.empty()) {
+    MakeWritable(target);  // an installed scanner left read-only goes as well
+    DeleteFileA(target.c_str());
+  }
   return true;
 }
 

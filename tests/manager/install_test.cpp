@@ -322,6 +322,32 @@ TEST(Install, ReadOnlyScannerTargetFailsTheCopy) {
   EXPECT_EQ(m.Read("c/WINDOWS/system32/tarnwell.exe"), "old");
 }
 
+// The scanner beside the manager may be read-only (copied from a CD); the
+// copy keeps the attributes, so the installed scanner would be one that the
+// uninstall cannot delete and that every later install fails to replace.
+TEST(Install, AReadOnlyScannerInstallsAndUninstallsAgainAndAgain) {
+  TempMachine m;
+  ASSERT_TRUE(m.Open());
+  ASSERT_TRUE(SetFileAttributesA("C:\\Program Files\\tarnwellUSB\\Lib\\tarnwell.exe",
+                                 FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_STREQ(OnInstall(), kInstallSucceeded) << round;
+    EXPECT_EQ(m.Read("c/WINDOWS/system32/tarnwell.exe"), "MZ scanner image");
+    DWORD attributes = GetFileAttributesA("C:\\WINDOWS\\system32\\tarnwell.exe");
+    EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, 0u) << round;
+    ASSERT_STREQ(OnUninstall(), kUninstallSucceeded) << round;
+    EXPECT_FALSE(m.Exists("c/WINDOWS/system32/tarnwell.exe")) << round;
+  }
+  // A read-only scanner left by some other means goes with the uninstall too.
+  m.Write("c/WINDOWS/system32/tarnwell.exe", "old");
+  ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\system32\\tarnwell.exe", FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(DeleteScanner());
+  EXPECT_FALSE(m.Exists("c/WINDOWS/system32/tarnwell.exe"));
+  // The manager's own copy keeps its attributes.
+  EXPECT_EQ(GetFileAttributesA("C:\\Program Files\\tarnwellUSB\\Lib\\tarnwell.exe"),
+            FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+}
+
 TEST(Install, TooLongProgramFolderFailsTheTargetKey) {
   TempMachine m;
   std::string deep = "c/" + std::string(130, 'a') + "/" + std::string(130, 'b') + "/";
