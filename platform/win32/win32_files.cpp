@@ -302,7 +302,10 @@ bool FillFindData(FindState* state, WIN32_FIND_DATAA* data) {
     struct stat st;
     if (fstatat(state->folderFd, at, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished
     bool link = !dots && S_ISLNK(st.st_mode);
-    if (link && fstatat(state->folderFd, at, &st, 0) != 0) continue;  // a dangling link
+    // A link naming nothing is listed as itself (as Windows lists a broken
+    // link): hidden, it could never be deleted, nor the folder holding it.
+    struct stat target;
+    if (link && fstatat(state->folderFd, at, &target, 0) == 0) st = target;
     tw::HostFileInfo info;
     tw::FillHostFileInfo(host, st, &info, &state->xattrHint);
     std::string ansi = dots ? name : Utf8ToAnsi(name);

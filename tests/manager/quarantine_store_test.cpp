@@ -426,6 +426,8 @@ TEST_F(QuarantineStoreTest, DeleteAllDoesNotFollowLinksOutOfTheStore) {
   Place(m, "one", "C:\\one.exe");
   m.Write("c/WINDOWS/keep.ini", "keep");
   std::filesystem::create_directory_symlink(m.Host("c/WINDOWS"), m.Host("c/tarnwell.bak/link"));
+  // A link naming nothing does not keep the store from going.
+  std::filesystem::create_symlink(m.Host("c/nothing"), m.Host("c/tarnwell.bak/broken.vir"));
   ASSERT_TRUE(store.DeleteAll());
   EXPECT_EQ(m.Read("c/WINDOWS/keep.ini"), "keep");
   EXPECT_FALSE(m.Exists("c/tarnwell.bak"));

@@ -247,6 +247,17 @@ TEST_F(Win32Test, FindingFiles) {
   FindClose(h);
   EXPECT_TRUE(RemoveDirectoryA("C:\\link"));  // the link goes, not its target
   EXPECT_TRUE(m.Exists("c/WINDOWS/a.ini"));
+  // A link naming nothing is listed too, as a link and not a folder, and
+  // can be deleted.
+  std::filesystem::create_symlink(m.Host("c/nothing"), m.Host("c/WINDOWS/broken"));
+  h = FindFirstFileA("C:\\WINDOWS\\broken", &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(data.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY),
+            FILE_ATTRIBUTE_REPARSE_POINT);
+  FindClose(h);
+  EXPECT_EQ(Names("C:\\WINDOWS\\*.*").count("broken"), 1u);
+  EXPECT_TRUE(DeleteFileA("C:\\WINDOWS\\broken"));
+  EXPECT_FALSE(std::filesystem::is_symlink(m.Host("c/WINDOWS/broken")));
 }
 
 // A folder lists as an NTFS folder does, in name order without regard to
