@@ -169,6 +169,9 @@ class ManagerAndScanner(unittest.TestCase):
         eicar = (b"X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*")
         first = self.m.file("F:\\Downloads\\eicar.com", eicar)
         second = self.m.file("F:\\Other\\eicar.com", eicar)
+        # A name as long as a folder entry may be.
+        long_name = "F:\\" + "L" * 251 + ".com"
+        third = self.m.file(long_name, eicar)
         os.utime(first, (1600000000, 1600000000))
         os.utime(second, (1700000000, 1700000000))
         self.assertEqual(0, self.manage("install").returncode)
@@ -182,14 +185,15 @@ class ManagerAndScanner(unittest.TestCase):
         self.assertEqual(0, b.returncode, b.stderr)
         self.assertFalse(os.path.exists(first))
         self.assertFalse(os.path.exists(second))
+        self.assertFalse(os.path.exists(third))
 
         listed = self.manage("quarantine", "list")
         self.assertEqual(0, listed.returncode, listed.stderr)
         rows = [line.split("\t") for line in listed.stdout.decode().splitlines()[1:]]
-        self.assertEqual(2, len(rows), listed.stdout)
+        self.assertEqual(3, len(rows), listed.stdout)
         by_path = {row[3]: row for row in rows}
         d1 = hashlib.md5(eicar).hexdigest()
-        for path in ("F:\\Downloads\\eicar.com", "F:\\Other\\eicar.com"):
+        for path in ("F:\\Downloads\\eicar.com", "F:\\Other\\eicar.com", long_name):
             row = by_path[path]
             self.assertEqual(str(len(eicar)), row[5])
             self.assertEqual(d1, row[6])
@@ -202,6 +206,12 @@ class ManagerAndScanner(unittest.TestCase):
             self.assertEqual(eicar, f.read())
         self.assertEqual(1700000000, int(os.stat(second).st_mtime))
         self.assertFalse(os.path.exists(first))
+        r = self.manage("quarantine", "restore", by_path[long_name][7])
+        self.assertEqual(0, r.returncode, r.stderr)
+        with open(third, "rb") as f:
+            self.assertEqual(eicar, f.read())
+        self.assertEqual(["Downloads", "L" * 251 + ".com", "Other"],
+                         sorted(os.listdir(self.m.host("F:\\"))))  # nothing left beside it
 
         r = self.manage("quarantine", "delete", by_path["F:\\Downloads\\eicar.com"][7])
         self.assertEqual(0, r.returncode, r.stderr)
