@@ -2,6 +2,7 @@
 #include "manager/ops/install.h"
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -257,8 +258,14 @@ bool WriteTargetKey() {
 
 namespace {
 
-// Clears the read-only bit of a file; the others stay.
+// Clears the read-only bit of a file; the others stay. A link is left
+// alone: its attributes are those of the file it names, which is not ours,
+// and a link deletes whatever they are.
 void MakeWritable(const std::string& path) {
+  std::string host;
+  struct stat st;
+  if (!Win32HostPath(path.c_str(), &host) || (lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)))
+    return;
   DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
       (attributes & FILE_ATTRIBUTE_READONLY))

@@ -2,6 +2,7 @@
 // for byte, the target key, the scanner copy, and the messages.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -343,6 +344,14 @@ TEST(Install, AReadOnlyScannerInstallsAndUninstallsAgainAndAgain) {
   ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\system32\\tarnwell.exe", FILE_ATTRIBUTE_READONLY));
   EXPECT_TRUE(DeleteScanner());
   EXPECT_FALSE(m.Exists("c/WINDOWS/system32/tarnwell.exe"));
+  // A link there goes as a link; the read-only file it names keeps its bit.
+  m.Write("c/WINDOWS/named.ini", "named");
+  ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\named.ini", FILE_ATTRIBUTE_READONLY));
+  ASSERT_EQ(symlink(m.Host("c/WINDOWS/named.ini").c_str(),
+                    m.Host("c/WINDOWS/system32/tarnwell.exe").c_str()), 0);
+  EXPECT_TRUE(DeleteScanner());
+  EXPECT_FALSE(m.Exists("c/WINDOWS/system32/tarnwell.exe"));
+  EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\named.ini"), FILE_ATTRIBUTE_READONLY);
   // The manager's own copy keeps its attributes.
   EXPECT_EQ(GetFileAttributesA("C:\\Program Files\\tarnwellUSB\\Lib\\tarnwell.exe"),
             FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
