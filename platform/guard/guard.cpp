@@ -13,8 +13,10 @@
 // PROT_NONE below it, so a huge frame faults instead of overwriting memory).
 // A watchdog thread samples every thread that is inside a routine; one that
 // stays inside the same outermost routine call past the bound gets the
-// watchdog signal, whose handler ends the call like a fault (or, inside a
-// host service, when the service returns; after a second bound regardless).
+// watchdog signal, whose handler ends the call like a fault. Inside a host
+// service it is ended only when the service returns: the service may be in
+// the middle of a stand-in call that holds a lock or half-updated state, and
+// ending it there would leave the lock held for the rest of the run.
 //
 // The handlers use no thread-local storage (they find the thread's slot by
 // its thread id) and every return from them repairs the thread's TLS
@@ -96,7 +98,6 @@ struct ThreadSlot {
   volatile int hostDepth;     // host services entered from the current routine
   volatile uint32_t seq;      // outermost routine calls started (from 1)
   volatile uint32_t killSeq;  // the call the watchdog wants stopped
-  volatile int overdue;       // set after a second bound
   int lastFault;
   uint32_t faults;
   void* altStack;
@@ -282,13 +283,12 @@ void OnWatchdog(int, siginfo_t*, void* uc) {
   ThreadSlot* s = FindSlot();
   bool stop = s != nullptr && s->top != nullptr && s->inRoutine > 0 &&
               s->killSeq != 0 && s->killSeq == s->seq &&  // that call is still running
-              (s->hostDepth == 0 || s->overdue);            // else TwLeaveHost stops it
+              s->hostDepth == 0;                            // else TwLeaveHost stops it
   if (!stop) {
     if (s != nullptr) ResumeThroughFixup((ucontext_t*)uc);
     return;
   }
   s->killSeq = 0;
-  s->overdue = 0;
   Redirect(s, (ucontext_t*)uc, kTwFaultWatchdog);
 }
 
@@ -317,7 +317,6 @@ void* WatchdogThread(void*) {
       }
       s.wdElapsed += tick;
       if (s.wdElapsed < bound) continue;
-      if (s.wdElapsed >= 2 * bound) s.overdue = 1;
       s.killSeq = seq;
       pthread_kill(s.thread, g_watchSignal);
     }
@@ -382,7 +381,6 @@ ThreadSlot* Slot() {
     s.inRoutine = 0;
     s.hostDepth = 0;
     s.killSeq = 0;
-    s.overdue = 0;
     s.lastFault = kTwFaultNone;
     s.faults = 0;
     if (s.altStack == nullptr) {
@@ -547,10 +545,7 @@ uint32_t TwCallRoutine(uint32_t entry, void* obj) {
   }
   if (s == nullptr) return TwThunkCall(entry, obj, top, &frame);
   int savedHost = s->hostDepth;
-  if (outer) {
-    s->overdue = 0;
-    s->seq = s->seq + 1 == 0 ? 1 : s->seq + 1;
-  }
+  if (outer) s->seq = s->seq + 1 == 0 ? 1 : s->seq + 1;
   s->hostDepth = 0;
   s->inRoutine = s->inRoutine + 1;
   uint32_t r = TwThunkCall(entry, obj, top, &frame);

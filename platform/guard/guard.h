@@ -37,9 +37,8 @@ uint32_t TwFaultCount(void);
 void TwSetWatchdogMillis(uint32_t ms);
 
 // Host services bracket their work with these: the watchdog never stops a
-// routine inside a host service (it may hold state that must stay
-// consistent); it stops it when the service returns to library code, or
-// after a second full bound if the service never returns.
+// routine inside a host service (it may hold a lock or state that must stay
+// consistent); it stops it when the service returns to library code.
 void TwEnterHost(void);
 void TwLeaveHost(void);
 
