@@ -25,16 +25,18 @@ int PrepareBackupStore(ScanEngine* e) {
   return 1;
 }
 
-void WriteQuarantineRecord(ScanEngine* e, const char* path) {
-  if (!e->backupAvailable || TextLen(path) > 512) return;
+// Answers 1 when the store holds the file's record (written now, or already
+// kept), else 0.
+int WriteQuarantineRecord(ScanEngine* e, const char* path) {
+  if (!e->backupAvailable || TextLen(path) > 512) return 0;
   HANDLE h = FileOpen(e->ctx, path, kAccessRead, kOpenExisting);
-  if (!ValidHandle(h)) return;
+  if (!ValidHandle(h)) return 0;
   // N is the file's own length: a routine cannot make the backup partial by
   // writing the CQEL size.
   uint32_t n = FileSize(e->ctx, h);
   if (n == kInvalid32 || n > 0xFFFFFFFFu - 2 * kQuarantineFrontRoom - 4096) {
     FileClose(e->ctx, h);
-    return;
+    return 0;
   }
   uint8_t* buffer = e->work;
   uint32_t capacity = kWorkBufferSize;
@@ -43,13 +45,14 @@ void WriteQuarantineRecord(ScanEngine* e, const char* path) {
     buffer = (uint8_t*)MemAlloc(e->ctx, capacity);
     if (!buffer) {
       FileClose(e->ctx, h);
-      return;
+      return 0;
     }
   }
   uint32_t got = FileRead(e->ctx, h, buffer + kQuarantineFrontRoom, n);
   int64_t times[3] = {0, 0, 0};
   FileGetTimes(e->ctx, h, &times[0], &times[1], &times[2]);
   FileClose(e->ctx, h);
+  int kept = 0;
   if (got == n) {
     uint16_t when[8] = {e->startTime.year,   e->startTime.month,  e->startTime.dayOfWeek, e->startTime.day,
                         e->startTime.hour,   e->startTime.minute, e->startTime.second,    e->startTime.milliseconds};
@@ -62,19 +65,23 @@ void WriteQuarantineRecord(ScanEngine* e, const char* path) {
         HANDLE existing = FileOpen(e->ctx, recordPath, kAccessRead | kAccessWrite, kOpenExisting);
         if (ValidHandle(existing)) {
           FileClose(e->ctx, existing);  // the same record is already kept
+          kept = 1;
         } else {
           HANDLE out = FileOpen(e->ctx, recordPath, kAccessRead | kAccessWrite, kCreateAlways);
           if (ValidHandle(out)) {
             uint32_t written = FileWrite(e->ctx, out, buffer, length);
             FileClose(e->ctx, out);
-            if (written == length)
+            if (written == length) {
               FileSetAttributes(e->ctx, recordPath, 0x2);
-            else
+              kept = 1;
+            } else {
               FileDelete(e->ctx, recordPath);  // a cut record could never be restored
+            }
           }
         }
       }
     }
   }
   if (buffer != e->work) MemFree(e->ctx, buffer);
+  return kept;
 }

@@ -195,14 +195,17 @@ uint32_t ScanFile(ScanEngine* e, ScanRecord* rec) {
 
   // Action.
   uint32_t options = rec->options;
-  if ((options & kOptionDelete) && r == kPassDeleteRequested) {
-    if (!e->backedUpThisFile) WriteQuarantineRecord(e, rec->path);
-    e->backedUpThisFile = 1;
-    DeleteInfected(e, rec);
-  } else if ((options & kOptionRepair) && (r == kPassDetected || r == kPassDeleteRequested)) {
-    if (!e->backedUpThisFile) WriteQuarantineRecord(e, rec->path);
-    e->backedUpThisFile = 1;
-    DeleteInfected(e, rec);
+  if (((options & kOptionDelete) && r == kPassDeleteRequested) ||
+      ((options & kOptionRepair) && (r == kPassDetected || r == kPassDeleteRequested))) {
+    if (!e->backedUpThisFile) e->backedUpThisFile = WriteQuarantineRecord(e, rec->path);
+    // Without a store (too little room on C:) the run deletes without
+    // backups. With one, a file whose record could not be written (a path
+    // too long for a record, a read or write that failed) stays: deleted,
+    // nothing could bring it back.
+    if (e->backedUpThisFile || !e->backupAvailable)
+      DeleteInfected(e, rec);
+    else
+      rec->result = kResultDeleteFailed;
   } else if (r == kPassDetected) {
     rec->result = kResultReported;
   } else if (r == kPassRepairFailed || r == kPassReopenFailed) {

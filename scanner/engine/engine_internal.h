@@ -108,7 +108,7 @@ struct ScanEngine {
   uint8_t* work;
   uint8_t lastDigest[16];
   int backupAvailable;
-  int backedUpThisFile;
+  int backedUpThisFile;  // the store holds this file's record
   int verifying;  // a pass that checks a repaired file: no name printed
 
   // Scan log.
@@ -167,7 +167,8 @@ void CloseRoutineHandles(ScanEngine* e, uint32_t fromPass);
 
 // Backup store (backup.cpp).
 int PrepareBackupStore(ScanEngine* e);
-void WriteQuarantineRecord(ScanEngine* e, const char* path);
+// 1 when the store holds the file's record afterwards.
+int WriteQuarantineRecord(ScanEngine* e, const char* path);
 
 // Scan log (scan_log.cpp).
 void LogFileResult(ScanEngine* e);

@@ -223,10 +223,10 @@ static uint32_t HandleDetection(ScanEngine* e, PassFrame* f) {
   f->timesOk = FileGetTimes(e->ctx, e->file, &f->times[0], &f->times[1], &f->times[2]);
   FileClose(e->ctx, e->file);
   e->file = 0;
-  if (!e->backedUpThisFile) {
-    WriteQuarantineRecord(e, rec->path);
-    e->backedUpThisFile = 1;
-  }
+  if (!e->backedUpThisFile) e->backedUpThisFile = WriteQuarantineRecord(e, rec->path);
+  // A repair changes the file in place: with a store at hand it waits for
+  // the backup. Without one the caller decides on the file.
+  if (!e->backedUpThisFile && e->backupAvailable) return kPassDetected;
   f->savedAttributes = FileGetAttributes(e->ctx, rec->path);
   FileSetAttributes(e->ctx, rec->path, 0x80);
   HANDLE h = FileOpen(e->ctx, rec->path, kAccessRead | kAccessWrite, kOpenExisting);

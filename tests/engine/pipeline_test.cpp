@@ -324,6 +324,12 @@ class Pipeline : public ::testing::Test {
   void Put(const std::string& name, const std::string& content) {
     std::ofstream(root / "c" / name, std::ios::binary) << content;
   }
+  // A drive path below C:\ as the host names it.
+  static std::string HostName(std::string name) {
+    for (char& c : name)
+      if (c == '\\') c = '/';
+    return name;
+  }
   std::string Get(const std::string& name) {
     std::ifstream f(root / "c" / name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
@@ -1079,7 +1085,7 @@ TEST_F(Pipeline, ARunWithoutDetectionsLogsTheHeaderAndTheSummaryOnly) {
 }
 
 
-TEST_F(Pipeline, PathsOver512CharactersGetNoRecordButAreStillDeleted) {
+TEST_F(Pipeline, PathsOver512CharactersGetNoRecordAndAreKept) {
   AddChecksum(1, 0, "VIRUS");
   Start(kOptionDelete | kOptionLog);
   // C:\ + two folders of 250 characters + names: 512 and 513 characters.
@@ -1091,17 +1097,41 @@ TEST_F(Pipeline, PathsOver512CharactersGetNoRecordButAreStillDeleted) {
   ASSERT_EQ(at512.size() + 3, 512u);
   std::ofstream(host / at512.substr(folder.size()), std::ios::binary) << "VIRUS one";
   std::ofstream(host / at513.substr(folder.size()), std::ios::binary) << "VIRUS two";
-  EXPECT_EQ(Scan(at513), (uint32_t)kResultDeleted);
-  EXPECT_FALSE(fs::exists(host / at513.substr(folder.size())));
+  // With the store at hand, a file whose record cannot be written is not
+  // deleted: nothing could ever bring it back.
+  EXPECT_EQ(Scan(at513), (uint32_t)kResultDeleteFailed);
+  EXPECT_EQ(Get(HostName(at513)), "VIRUS two");
   size_t records = 0;
   if (fs::exists(root / "c" / "tarnwell.bak"))
     for (const auto& e : fs::recursive_directory_iterator(root / "c" / "tarnwell.bak")) records += e.is_regular_file();
   EXPECT_EQ(records, 0u);
   // 512 characters are backed up when the origin line still fits the
   // reader's 512 bytes ("path&" + name + CR LF): here it does not, so the
-  // record is refused rather than written unlistable, and the file goes.
-  EXPECT_EQ(Scan(at512), (uint32_t)kResultDeleted);
-  EXPECT_EQ(rec.virusesDeleted, 2u);
+  // record is refused rather than written unlistable, and the file stays.
+  EXPECT_EQ(Scan(at512), (uint32_t)kResultDeleteFailed);
+  EXPECT_EQ(Get(HostName(at512)), "VIRUS one");
+  EXPECT_EQ(rec.virusesDeleted, 0u);
+  EXPECT_EQ(rec.virusesFound, 2u);
+}
+
+TEST_F(Pipeline, ARepairNeedsTheBackupFirst) {
+  AddMulti(Record(1, {{0, "INFECTED"}}, 0));
+  lib.entries[0][0] = Check;
+  lib.entries[0][1] = Repair;
+  answer0 = 6;
+  answer1 = 8;
+  Start(kOptionsDefault);
+  fs::path host = root / "c" / std::string(250, 'a') / std::string(250, 'b');
+  fs::create_directories(host);
+  std::string name = std::string(250, 'a') + "\\" + std::string(250, 'b') + "\\" + std::string(20, 'r') + ".exe";
+  std::ofstream(host / (std::string(20, 'r') + ".exe"), std::ios::binary) << "INFECTED program";
+  // No record can be written for this path: the file is neither changed
+  // by the repair nor deleted.
+  EXPECT_EQ(Scan(name), (uint32_t)kResultDeleteFailed);
+  EXPECT_EQ(Get(HostName(name)), "INFECTED program");
+  for (const std::string& call : calls) EXPECT_NE(call.substr(0, 6), "repair") << call;
+  EXPECT_EQ(rec.virusesCleaned, 0u);
+  EXPECT_EQ(rec.virusesDeleted, 0u);
 }
 
 }  // namespace
