@@ -264,17 +264,50 @@ int ScanOneFile(const WCHAR* path) {
   return 1;
 }
 
+namespace {
+
+WCHAR gProgressWide[kPathUnits];
+
+// The number of bytes at the end of an ANSI text, at most `limit`, that hold
+// whole characters. In a double-byte code page (GBK) a cut at a fixed byte
+// count may fall inside a character; the lone second byte then pairs with
+// the next character's first one, and the rest of the line is garbled.
+uint32_t WholeCharacterTail(const char* ansi, uint32_t length, uint32_t limit) {
+  ULONG wideBytes = 0;
+  if (!NT_SUCCESS(RtlMultiByteToUnicodeN(gProgressWide, sizeof gProgressWide, &wideBytes, ansi, length)))
+    return limit;
+  uint32_t units = wideBytes / sizeof(WCHAR);
+  uint32_t taken = 0;
+  while (units > 0) {
+    char bytes[8];
+    ULONG n = 0;
+    if (!NT_SUCCESS(RtlUnicodeToMultiByteN(bytes, sizeof bytes, &n, &gProgressWide[units - 1], sizeof(WCHAR))) ||
+        n == 0)
+      return limit;
+    if (taken + n > limit) break;
+    taken += n;
+    --units;
+  }
+  return taken;
+}
+
+}  // namespace
+
 void ShowProgress(const char* ansiPath) {
   char line[512];
   uint32_t length = TextLen(ansiPath);
   if (length <= 40) {
     FormatText(line, "\r%-40s   ", ansiPath);
   } else if (ansiPath[1] == ':') {
+    // The drive, two full stops and the path's last 35 bytes, starting one
+    // byte later when that would split a character; a blank keeps the width.
     char shortForm[41];
     memcpy(shortForm, ansiPath, 3);
     shortForm[3] = '.';
     shortForm[4] = '.';
-    memcpy(shortForm + 5, ansiPath + length - 35, 35);
+    uint32_t tail = WholeCharacterTail(ansiPath, length, 35);
+    memcpy(shortForm + 5, ansiPath + length - tail, tail);
+    memset(shortForm + 5 + tail, ' ', 35 - tail);
     shortForm[40] = 0;
     FormatText(line, "\r%s   ", shortForm);
   } else {

@@ -260,6 +260,20 @@ class WalkOutput(Base):
                          sorted("\r" + part for part in s.walk.split("\r")[1:]))
         self.assertEqual(sorted([(p40, ""), (field(p41), ""), (field(p_long), "")]), sorted(s.chunks()))
 
+    def test_short_form_never_splits_a_double_byte_character(self):
+        # GBK: each of these characters is two bytes. The last 35 bytes of
+        # the path begin inside a character, so the field starts one byte
+        # later and keeps its width with a blank at the end.
+        m = self.make(code_page=936)
+        name = "\u75c5\u6bd2" * 10 + ".com"
+        path = "C:\\aa\\" + name
+        raw = path.encode("gbk")
+        self.assertEqual(b"\xa1", raw[-35:-34])  # the second byte of a character
+        m.file(path)
+        s = self.screen(self.run_ok(m))
+        tail = raw[-34:].decode("gbk")
+        self.assertEqual("\rC:\\.." + tail + "    ", s.walk)
+
     def test_empty_tree_shows_nothing(self):
         m = self.make()
         m.dir("C:\\empty\\deeper")
