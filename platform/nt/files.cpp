@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -108,6 +109,25 @@ bool DirectoryEmpty(const std::string& path) {
   }
   closedir(d);
   return empty;
+}
+
+// Whether the host would refuse to remove the item when its last handle
+// closes: a folder it may not change (no write permission, immutable or
+// append-only, a read-only mount), or an item that is itself immutable or
+// append-only. Windows refuses such a deletion when it is asked for; found
+// only at the close, it could not be reported and the item stayed.
+bool HostRefusesRemoval(const std::string& hostPath, const std::string& parentPath) {
+  const int pinned = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  struct statx st;
+  if (statx(AT_FDCWD, hostPath.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &st) == 0 &&
+      (st.stx_attributes_mask & st.stx_attributes & pinned) != 0)
+    return true;
+  if (statx(AT_FDCWD, parentPath.c_str(), 0, STATX_BASIC_STATS, &st) == 0 &&
+      (st.stx_attributes_mask & st.stx_attributes & pinned) != 0)
+    return true;
+  if (access(parentPath.c_str(), W_OK | X_OK) != 0 && errno != ENOENT) return true;
+  struct statvfs vfs;
+  return statvfs(parentPath.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY) != 0;
 }
 
 bool DriveReadOnly(int drive) { return G().machine.drives[drive].type == DriveType::Cdrom; }
@@ -735,6 +755,8 @@ extern "C" NTSTATUS NtSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoS
           ReadStoredDosAttributes(f->hostPath, &attrs);
           if (attrs & kAttrReadOnly) return Finish(IoStatusBlock, nullptr, STATUS_CANNOT_DELETE, 0);
         }
+        if (HostRefusesRemoval(f->hostPath, ParentHostPath(*f)))
+          return Finish(IoStatusBlock, nullptr, STATUS_ACCESS_DENIED, 0);
       }
       SetDeletePending(f.get(), del);
       return Finish(IoStatusBlock, nullptr, STATUS_SUCCESS, 0);

@@ -1,5 +1,8 @@
 // Files through the native calls: dispositions, positions, information
 // classes, DOS attributes in xattrs, sharing, deletion, faults.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -299,6 +302,49 @@ TEST_F(NtFiles, DeleteOnCloseAndFolders) {
   EXPECT_TRUE(m.Exists("C:\\temp.tmp"));
   NtClose(h);
   EXPECT_FALSE(m.Exists("C:\\temp.tmp"));
+}
+
+// Sets or clears the immutable flag of a host folder or file.
+bool SetImmutable(const std::string& host, bool on) {
+  int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(fd);
+  return ok;
+}
+
+// A deletion the host would refuse when the last handle closes is refused
+// when it is asked for, as Windows does; accepted, it was reported done and
+// the file stayed.
+TEST_F(NtFiles, ADeletionTheHostRefusesFailsWhenItIsAsked) {
+  m.File("C:\\Locked\\stays.txt", "x");
+  m.File("C:\\pinned.txt", "x");
+  Boot();
+  if (!SetImmutable(m.Host("C:\\Locked"), true)) GTEST_SKIP() << "no immutable flag here";
+  SetImmutable(m.Host("C:\\pinned.txt"), true);
+  FILE_DISPOSITION_INFORMATION del = {1};
+  IO_STATUS_BLOCK io;
+  HANDLE h;
+  NTSTATUS inFolder = STATUS_SUCCESS, pinned = STATUS_SUCCESS;
+  if (Create(&h, u"\\??\\C:\\Locked\\stays.txt", DELETE, 7, FILE_OPEN, FILE_NON_DIRECTORY_FILE) == STATUS_SUCCESS) {
+    inFolder = NtSetInformationFile(h, &io, &del, sizeof del, FileDispositionInformation);
+    NtClose(h);
+  }
+  if (Create(&h, u"\\??\\C:\\pinned.txt", DELETE, 7, FILE_OPEN, FILE_NON_DIRECTORY_FILE) == STATUS_SUCCESS) {
+    pinned = NtSetInformationFile(h, &io, &del, sizeof del, FileDispositionInformation);
+    NtClose(h);
+  }
+  SetImmutable(m.Host("C:\\Locked"), false);
+  SetImmutable(m.Host("C:\\pinned.txt"), false);
+  EXPECT_EQ(inFolder, STATUS_ACCESS_DENIED);
+  EXPECT_EQ(pinned, STATUS_ACCESS_DENIED);
+  EXPECT_TRUE(m.Exists("C:\\Locked\\stays.txt"));
+  EXPECT_TRUE(m.Exists("C:\\pinned.txt"));
 }
 
 TEST_F(NtFiles, SharingModes) {
