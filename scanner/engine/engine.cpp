@@ -55,14 +55,17 @@ void ReleaseEngine(ScanEngine* e) {
 }
 
 void DeleteInfected(ScanEngine* e, ScanRecord* rec) {
-  uint32_t attributes = FileGetAttributes(e->ctx, rec->path);
-  attributes = attributes == kInvalid32 ? 0x80 : attributes & ~0x5u;
+  uint32_t present = FileGetAttributes(e->ctx, rec->path);
+  uint32_t attributes = present == kInvalid32 ? 0x80 : present & ~0x5u;
   if (attributes == 0) attributes = 0x80;
   FileSetAttributes(e->ctx, rec->path, attributes);
   if (FileDelete(e->ctx, rec->path)) {
     rec->result = kResultDeleted;
     rec->virusesDeleted++;
   } else {
+    // The file stays: read-only and system were cleared only for the
+    // deletion.
+    if (present != kInvalid32 && present != attributes) FileSetAttributes(e->ctx, rec->path, present);
     rec->result = kResultDeleteFailed;
   }
 }

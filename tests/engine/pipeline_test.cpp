@@ -4,7 +4,10 @@
 // library loader is not linked; this file defines the library interface.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -840,6 +843,37 @@ TEST_F(Pipeline, AFailedDeletionIsDeleteFailedAndKeepsItsBackup) {
   std::string log = ReadAll(root / "c" / "tarnwell.log");
   EXPECT_NE(log.find("\r\n\r\nD:\\v.bin   Kind1.0, delete failed\r\n\r\n\r\n--------"), std::string::npos) << log;
   EXPECT_NE(log.find("1 viruses found.\r\n0 viruses deleted.\r\n0 viruses cleaned.\r\n"), std::string::npos);
+}
+
+// Sets or clears the immutable flag of a host folder: its entries can then
+// not be removed, while the files in it keep their attributes writable.
+bool SetImmutable(const fs::path& folder, bool on) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return ok;
+}
+
+TEST_F(Pipeline, AFailedDeletionPutsTheAttributesBack) {
+  AddChecksum(1, 0, "VIRUS");
+  Start(kOptionDelete | kOptionLog);
+  fs::create_directories(root / "c" / "locked");
+  Put("locked/v.bin", "VIRUS that stays");
+  ASSERT_TRUE(FileSetAttributes(&ctx, "C:\\locked\\v.bin", 0x7));
+  if (!SetImmutable(root / "c" / "locked", true)) GTEST_SKIP() << "no immutable folders here";
+  uint32_t result = Scan("locked\\v.bin");
+  uint32_t attributes = FileGetAttributes(&ctx, "C:\\locked\\v.bin");
+  SetImmutable(root / "c" / "locked", false);
+  EXPECT_EQ(result, (uint32_t)kResultDeleteFailed);
+  // Read-only and system were cleared for the deletion; it failed, so the
+  // file is as it was.
+  EXPECT_EQ(attributes, 0x7u);
 }
 
 TEST_F(Pipeline, ARepairThatCannotReopenTheFileLeavesItAndReportsTheFailure) {
