@@ -24,8 +24,28 @@ static int IsShellCommandKey(const char* key, tw_u32 length) {
   return KeyIs(key + length - 8, 8, "\\command");
 }
 
+// Whether `program` names something the autorun can start by itself: a
+// program or a batch file. Only such a file can be the worm; anything else
+// (a document opened through shellexecute, a DLL) is not started, and taking
+// it would put every copy of it up for deletion, such as the system DLL a
+// crafted stick carries a copy of.
+static int IsProgramName(const char* program) {
+  const char* dot = 0;
+  for (const char* c = program; *c; c++) {
+    if (*c == '.') dot = c;
+    if (*c == '\\' || *c == '/') dot = 0;
+  }
+  if (!dot) return 0;
+  const char* ext = dot + 1;
+  tw_u32 n = 0;
+  while (ext[n]) n++;
+  return KeyIs(ext, n, "exe") || KeyIs(ext, n, "com") || KeyIs(ext, n, "scr") || KeyIs(ext, n, "pif") ||
+         KeyIs(ext, n, "bat") || KeyIs(ext, n, "cmd");
+}
+
 // Finds the program that the [autorun] section of `text` starts; copies its
-// name (without arguments or quotes) into `program`. Answers 1 when found.
+// name (without arguments or quotes) into `program`. Entries naming no
+// program are passed over. Answers 1 when found.
 static int AutorunProgram(const char* text, tw_u32 n, char* program, tw_u32 capacity) {
   int inSection = 0;
   tw_u32 i = 0;
@@ -65,6 +85,7 @@ static int AutorunProgram(const char* text, tw_u32 n, char* program, tw_u32 capa
     if (vEnd == v || vEnd - v >= capacity) continue;
     for (tw_u32 k = 0; k < vEnd - v; k++) program[k] = text[v + k];
     program[vEnd - v] = 0;
+    if (!IsProgramName(program)) continue;
     return 1;
   }
   return 0;

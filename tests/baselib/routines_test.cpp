@@ -359,6 +359,30 @@ TEST_F(Routines, AutorunInAFolderIsNotTheWorm) {
   EXPECT_EQ(host.sweepRequests, 0u);
 }
 
+// Only a program or a batch file can be started by the autorun. A document
+// opened through shellexecute, or a copy of a system DLL on a crafted stick,
+// must not go into the digest list: the sweep would delete every copy of it,
+// C:\WINDOWS\system32's own included.
+TEST_F(Routines, AutorunNamingNoProgramIsNotTheWorm) {
+  host.driveTypes['F'] = 2;
+  host.files["f:\\kernel32.dll"] = Program(3000, 13);
+  host.files["f:\\readme.txt"] = Program(400, 14);
+  host.files["f:\\tools.v2\\setup"] = Program(500, 15);
+  for (const char* inf : {"[autorun]\r\nopen=kernel32.dll\r\n", "[autorun]\r\nshellexecute=readme.txt\r\n",
+                          "[autorun]\r\nopen=tools.v2\\setup\r\n"}) {
+    EXPECT_EQ(AutorunCheck(q, "F:\\autorun.inf", Text(inf)), (unsigned long)TW_UNDECIDED) << inf;
+  }
+  EXPECT_EQ(q->heuristicCount, 0u);
+  EXPECT_EQ(host.sweepRequests, 0u);
+  // Upper-case extensions and batch files still count, also behind an
+  // entry that names a document.
+  host.files["f:\\run.bat"] = Program(600, 16);
+  EXPECT_EQ(AutorunCheck(q, "F:\\autorun.inf", Text("[autorun]\r\nshellexecute=readme.txt\r\nopen=run.BAT\r\n")),
+            (unsigned long)TW_PRESENT);
+  ASSERT_EQ(q->heuristicCount, 1u);
+  EXPECT_EQ(q->heuristic[0].size, 600u);
+}
+
 // Before the first file the start hook reads the root autorun.inf of every
 // removable drive, and of no other drive.
 TEST_F(Routines, StartHookKnowsTheWormBeforeTheFirstFile) {
