@@ -58,8 +58,10 @@ void ReadLibraryDir() {
 }
 
 // The Windows folder: WinTarget and a backslash, or "c:\windows\" when the
-// value is missing, empty, or longer than 254 characters. The documents
-// folder takes its drive letter.
+// value is missing, empty, or longer than 254 characters. A value that
+// already ends in a backslash gets no second one, which every path shown,
+// logged and recorded under the folder would carry. The documents folder
+// takes its drive letter.
 void ReadWindowsDir() {
   WCHAR value[kDirUnits + 1];  // one guard unit: the query may fill all 512 bytes
   memset(value, 0, sizeof value);
@@ -70,8 +72,8 @@ void ReadWindowsDir() {
   }
   if (length) {
     memcpy(gWindowsDir, value, length * sizeof(WCHAR));
-    gWindowsDir[length] = u'\\';
-    gWindowsDir[length + 1] = 0;
+    if (value[length - 1] != u'\\') gWindowsDir[length++] = u'\\';
+    gWindowsDir[length] = 0;
   } else {
     TextCopyW(gWindowsDir, kDirUnits, u"c:\\windows\\");
   }

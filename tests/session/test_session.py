@@ -675,6 +675,12 @@ class Settings(Base):
             self.assertEqual([field("c:\\windows\\w.ini")], self.windows_walk(value, ["w" * 252, "WINDOWS"]),
                              value and len(value))
 
+    def test_windows_directory_ending_in_a_backslash_gets_no_second_one(self):
+        self.assertEqual([field("C:\\WINDOWS\\w.ini")], self.windows_walk("C:\\WINDOWS\\", ["WINDOWS"]))
+        m = self.machine(drives={"C": ("c", "fixed")}, win_target="C:\\", keyboard=keys("B"))
+        m.file("C:\\w.ini")
+        self.assertEqual([field("C:\\w.ini")], self.screen(self.run_ok(m)).fields())
+
 
 class BadInput(unittest.TestCase):
     """Problems of the simulated PC are reported by the stand-in before the
