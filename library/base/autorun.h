@@ -83,6 +83,9 @@ static int AutorunProgram(const char* text, tw_u32 n, char* program, tw_u32 capa
       while (vEnd < end && text[vEnd] != ' ' && text[vEnd] != '\t') vEnd++;
     }
     if (vEnd == v || vEnd - v >= capacity) continue;
+    // Windows drops the dots and blanks that end the last name: "worm.exe."
+    // starts worm.exe, and its extension decides.
+    while (vEnd > v && (text[vEnd - 1] == '.' || text[vEnd - 1] == ' ')) vEnd--;
     for (tw_u32 k = 0; k < vEnd - v; k++) program[k] = text[v + k];
     program[vEnd - v] = 0;
     if (!IsProgramName(program)) continue;

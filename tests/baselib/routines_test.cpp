@@ -383,6 +383,21 @@ TEST_F(Routines, AutorunNamingNoProgramIsNotTheWorm) {
   EXPECT_EQ(q->heuristic[0].size, 600u);
 }
 
+// Windows drops the dots and blanks that end a path's last name, so
+// "open=worm.exe." starts worm.exe: the entry is the worm's, not one naming
+// no program.
+TEST_F(Routines, AutorunProgramWithTrailingDotsIsTheWorm) {
+  host.driveTypes['F'] = 2;
+  host.files["f:\\worm.exe"] = Program(700, 17);
+  EXPECT_EQ(AutorunCheck(q, "F:\\autorun.inf", Text("[autorun]\r\nopen=worm.exe.\r\n")), (unsigned long)TW_PRESENT);
+  ASSERT_EQ(q->heuristicCount, 1u);
+  EXPECT_EQ(q->heuristic[0].size, 700u);
+  EXPECT_EQ(AutorunCheck(q, "F:\\autorun.inf", Text("[autorun]\r\nopen=\"worm.exe. .\"\r\n")),
+            (unsigned long)TW_PRESENT);
+  // Dots alone name no program.
+  EXPECT_EQ(AutorunCheck(q, "F:\\autorun.inf", Text("[autorun]\r\nopen=...\r\n")), (unsigned long)TW_UNDECIDED);
+}
+
 // Before the first file the start hook reads the root autorun.inf of every
 // removable drive, and of no other drive.
 TEST_F(Routines, StartHookKnowsTheWormBeforeTheFirstFile) {
