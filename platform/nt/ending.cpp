@@ -3,6 +3,7 @@
 // colours.
 #include <signal.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "platform/nt/internal.h"
 
@@ -23,11 +24,21 @@ namespace {
 const int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 const int kFatalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
 struct sigaction gBeforeUs[kFatalCount];
+bool gIgnoredBeforeUs[kFatalCount];
 
 void OnFatal(int sig, siginfo_t* info, void*) {
+  int at = 0;
+  while (at < kFatalCount && kFatalSignals[at] != sig) ++at;
+  if (at == kFatalCount) return;
+  // A signal the process was started ignoring, sent by another process,
+  // changes nothing: the program goes on with its terminal and screen. A
+  // real fault (or the program's own abort) still ends it, and puts back
+  // first.
+  if (gIgnoredBeforeUs[at] && info != nullptr && info->si_code <= 0 &&
+      info->si_pid != getpid())
+    return;
   PutBackBeforeExit();
-  for (int i = 0; i < kFatalCount; ++i)
-    if (kFatalSignals[i] == sig) sigaction(sig, &gBeforeUs[i], nullptr);
+  sigaction(sig, &gBeforeUs[at], nullptr);
   // A fault repeats when this returns and meets the action that was there
   // before (the default, or a sanitizer's report); a sent signal or an
   // abort is raised again.
@@ -46,12 +57,14 @@ void PutBackOnFatalSignals() {
   sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&sa.sa_mask);
   for (int i = 0; i < kFatalCount; ++i) {
-    // A signal the process was started ignoring stays ignored: a sent one
-    // would otherwise put back the terminal and the screen of a program
-    // that then goes on. (A real fault still ends the process: the kernel
-    // takes the default action for a fault whose signal is ignored.)
+    // A signal the process was started ignoring stays ignored when another
+    // process sends it (OnFatal lets it pass). It is still caught: a real
+    // fault ends the process even then (the kernel takes the default action
+    // for a fault whose signal is ignored), and so does an abort, and the
+    // gathered text must not go with it.
     if (sigaction(kFatalSignals[i], nullptr, &gBeforeUs[i]) != 0) continue;
-    if (!(gBeforeUs[i].sa_flags & SA_SIGINFO) && gBeforeUs[i].sa_handler == SIG_IGN) continue;
+    gIgnoredBeforeUs[i] =
+        !(gBeforeUs[i].sa_flags & SA_SIGINFO) && gBeforeUs[i].sa_handler == SIG_IGN;
     sigaction(kFatalSignals[i], &sa, nullptr);
   }
 }

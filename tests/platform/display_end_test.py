@@ -5,6 +5,7 @@ before the end reaches the pipe."""
 import json
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -22,9 +23,15 @@ class DisplayAtTheEnd(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.folder, ignore_errors=True)
 
-    def run_probe(self, end):
+    def run_probe(self, end, ignoring=()):
         env = dict(os.environ, TARNWELL_MACHINE=os.path.join(self.folder, "machine.json"), TW_PROBE_END=end)
-        return subprocess.run([PROBE], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=60)
+
+        def ignore():
+            for sig in ignoring:
+                signal.signal(sig, signal.SIG_IGN)
+
+        return subprocess.run([PROBE], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=60,
+                              preexec_fn=ignore)
 
     def test_an_abort_from_inside_the_heap_ends_the_program(self):
         # The C library aborts a double free while it holds the heap's lock;
@@ -43,6 +50,16 @@ class DisplayAtTheEnd(unittest.TestCase):
             with self.subTest(end=end):
                 r = self.run_probe(end)
                 self.assertEqual(fails, r.returncode != 0, r.stderr)
+                self.assertIn(b"shown before the end\n", r.stdout, r.stderr)
+
+    def test_text_reaches_the_pipe_when_started_ignoring_the_signal(self):
+        # A process started ignoring a fault's signal still ends on a real
+        # fault or an abort (the system takes the default action then); the
+        # text shown before must reach the pipe all the same.
+        for end, sig in (("fault", signal.SIGSEGV), ("abort", signal.SIGABRT)):
+            with self.subTest(end=end):
+                r = self.run_probe(end, ignoring=(sig,))
+                self.assertNotEqual(0, r.returncode, r.stderr)
                 self.assertIn(b"shown before the end\n", r.stdout, r.stderr)
 
 
