@@ -260,16 +260,19 @@ namespace {
 
 // Clears the read-only bit of a file; the others stay. A link is left
 // alone: its attributes are those of the file it names, which is not ours,
-// and a link deletes whatever they are.
-void MakeWritable(const std::string& path) {
+// and a link deletes whatever they are. The attributes the file had when
+// its bit was cleared, else INVALID_FILE_ATTRIBUTES.
+DWORD MakeWritable(const std::string& path) {
   std::string host;
   struct stat st;
   if (!Win32HostPath(path.c_str(), &host) || (lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)))
-    return;
+    return INVALID_FILE_ATTRIBUTES;
   DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-      (attributes & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+      (attributes & FILE_ATTRIBUTE_READONLY) &&
+      SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return attributes;
+  return INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
@@ -300,8 +303,11 @@ bool DeleteTargetKey() {
 bool DeleteScanner() {
   std::string target = ScannerTarget();
   if (!target.empty()) {
-    MakeWritable(target);  // an installed scanner left read-only goes as well
-    DeleteFileA(target.c_str());
+    // An installed scanner left read-only goes as well; one that still
+    // cannot be deleted keeps its bit.
+    DWORD before = MakeWritable(target);
+    if (!DeleteFileA(target.c_str()) && before != INVALID_FILE_ATTRIBUTES)
+      SetFileAttributesA(target.c_str(), before);
   }
   return true;
 }

@@ -1,7 +1,10 @@
 // Install and uninstall on a throw-away machine: the boot program list byte
 // for byte, the target key, the scanner copy, and the messages.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <string>
@@ -355,6 +358,36 @@ TEST(Install, AReadOnlyScannerInstallsAndUninstallsAgainAndAgain) {
   // The manager's own copy keeps its attributes.
   EXPECT_EQ(GetFileAttributesA("C:\\Program Files\\tarnwellUSB\\Lib\\tarnwell.exe"),
             FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+}
+
+// Sets or clears the immutable flag of a host folder.
+bool SetImmutable(const std::string& host, bool on) {
+  int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(fd);
+  return ok;
+}
+
+// An uninstall that cannot delete a read-only scanner (its folder will not
+// let it go) leaves it read-only: the bit is cleared only for the deletion.
+TEST(Install, AScannerThatCannotBeDeletedKeepsItsReadOnlyBit) {
+  TempMachine m;
+  ASSERT_TRUE(m.Open());
+  m.Write("c/WINDOWS/system32/tarnwell.exe", "old");
+  const DWORD kBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+  ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\system32\\tarnwell.exe", kBits));
+  if (!SetImmutable(m.Host("c/WINDOWS/system32"), true)) GTEST_SKIP() << "no immutable flag here";
+  DeleteScanner();
+  DWORD after = GetFileAttributesA("C:\\WINDOWS\\system32\\tarnwell.exe");
+  SetImmutable(m.Host("c/WINDOWS/system32"), false);
+  EXPECT_EQ(m.Read("c/WINDOWS/system32/tarnwell.exe"), "old");
+  EXPECT_EQ(after, kBits);
 }
 
 TEST(Install, TooLongProgramFolderFailsTheTargetKey) {
