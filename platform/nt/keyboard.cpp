@@ -158,8 +158,13 @@ void EnterRawMode() {
   atexit(RestoreTerminal);
   // A signal the process was started ignoring (a hangup under a shell that
   // ignores it, say) stays ignored: it must not end the program.
+  // The setting is looked at first, so that no signal meets the handler in
+  // between.
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    if (signal(sig, OnSignal) == SIG_IGN) signal(sig, SIG_IGN);
+    struct sigaction before;
+    if (sigaction(sig, nullptr, &before) == 0 && !(before.sa_flags & SA_SIGINFO) && before.sa_handler == SIG_IGN)
+      continue;
+    signal(sig, OnSignal);
   }
 }
 
