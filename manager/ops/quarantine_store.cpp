@@ -102,10 +102,13 @@ bool DeletePlainFile(const std::string& path) {
   // attributes of the file it names, outside the store.
   if (IsHostLink(path)) return DeleteFileA(path.c_str()) != FALSE;
   DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES)
-    SetFileAttributesA(path.c_str(),
-                       attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
-  return DeleteFileA(path.c_str()) != FALSE;
+  const DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM;
+  bool cleared = attributes != INVALID_FILE_ATTRIBUTES && (attributes & kInTheWay) &&
+                 SetFileAttributesA(path.c_str(), attributes & ~kInTheWay);
+  if (DeleteFileA(path.c_str())) return true;
+  // The file stays: so do its bits.
+  if (cleared) SetFileAttributesA(path.c_str(), attributes);
+  return false;
 }
 
 // Removes folders left empty under `folder` and then `folder` itself when it

@@ -2,9 +2,7 @@
 // for byte, the target key, the scanner copy, and the messages.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <string>
@@ -360,20 +358,6 @@ TEST(Install, AReadOnlyScannerInstallsAndUninstallsAgainAndAgain) {
             FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
 }
 
-// Sets or clears the immutable flag of a host folder.
-bool SetImmutable(const std::string& host, bool on) {
-  int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  close(fd);
-  return ok;
-}
-
 // An uninstall that cannot delete a read-only scanner (its folder will not
 // let it go) leaves it read-only: the bit is cleared only for the deletion.
 TEST(Install, AScannerThatCannotBeDeletedKeepsItsReadOnlyBit) {
@@ -382,10 +366,10 @@ TEST(Install, AScannerThatCannotBeDeletedKeepsItsReadOnlyBit) {
   m.Write("c/WINDOWS/system32/tarnwell.exe", "old");
   const DWORD kBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
   ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\system32\\tarnwell.exe", kBits));
-  if (!SetImmutable(m.Host("c/WINDOWS/system32"), true)) GTEST_SKIP() << "no immutable flag here";
+  if (!twtest::SetImmutable(m.Host("c/WINDOWS/system32"), true)) GTEST_SKIP() << "no immutable flag here";
   DeleteScanner();
   DWORD after = GetFileAttributesA("C:\\WINDOWS\\system32\\tarnwell.exe");
-  SetImmutable(m.Host("c/WINDOWS/system32"), false);
+  twtest::SetImmutable(m.Host("c/WINDOWS/system32"), false);
   EXPECT_EQ(m.Read("c/WINDOWS/system32/tarnwell.exe"), "old");
   EXPECT_EQ(after, kBits);
 }

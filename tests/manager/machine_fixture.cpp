@@ -1,8 +1,12 @@
 #include "tests/manager/machine_fixture.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -117,6 +121,19 @@ std::string Utf16Bytes(const std::vector<uint8_t>& data) {
   std::string out;
   for (size_t i = 0; i + 1 < data.size(); i += 2) out.push_back((char)data[i]);
   return out;
+}
+
+bool SetImmutable(const std::string& host, bool on) {
+  int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(fd);
+  return ok;
 }
 
 }  // namespace twtest

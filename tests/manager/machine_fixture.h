@@ -52,4 +52,8 @@ class TempMachine {
 // Bytes of a UTF-16LE value as ANSI (ASCII) text.
 std::string Utf16Bytes(const std::vector<uint8_t>& data);
 
+// Sets or clears the immutable flag of a host file or folder; false where
+// the file system or the user's rights do not allow it.
+bool SetImmutable(const std::string& host, bool on);
+
 }  // namespace twtest

@@ -226,6 +226,24 @@ TEST_F(QuarantineStoreTest, DeleteRemovesOnlyTheRecord) {
   EXPECT_EQ(QuarantineStore::RecordName(store.Entries()[0]), b.name);
 }
 
+// A record that cannot be deleted (its folder will not let it go) keeps
+// the read-only and system bits cleared only for the deletion.
+TEST_F(QuarantineStoreTest, ARecordThatCannotBeDeletedKeepsItsAttributes) {
+  Record a = Place(m, "aaa", "C:\\a.exe");
+  const std::string path = "c:\\tarnwell.bak\\" + std::string(1, a.relative[15]) + "\\" + a.name;
+  const DWORD kBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN;
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), kBits));
+  ASSERT_TRUE(store.LoadStore());
+  const std::string folder = m.Host(a.relative.substr(0, 16));
+  if (!twtest::SetImmutable(folder, true)) GTEST_SKIP() << "no immutable flag here";
+  bool deleted = store.DeleteRecord(a.name.c_str());
+  DWORD after = GetFileAttributesA(path.c_str());
+  twtest::SetImmutable(folder, false);
+  EXPECT_FALSE(deleted);
+  EXPECT_TRUE(m.Exists(a.relative));
+  EXPECT_EQ(after, kBits);
+}
+
 TEST_F(QuarantineStoreTest, DamagedRecordsAreNeitherRestoredNorDeleted) {
   Record r = Place(m, "content to damage", "C:\\d.exe");
   r.bytes.back() ^= 0x55;
