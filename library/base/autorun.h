@@ -25,10 +25,11 @@ static int IsShellCommandKey(const char* key, tw_u32 length) {
 }
 
 // Whether `program` names something the autorun can start by itself: a
-// program or a batch file. Only such a file can be the worm; anything else
-// (a document opened through shellexecute, a DLL) is not started, and taking
-// it would put every copy of it up for deletion, such as the system DLL a
-// crafted stick carries a copy of.
+// program, a batch file, or a script Windows runs through its script host.
+// Only such a file can be the worm; anything else (a document opened through
+// shellexecute, a DLL) is not started, and taking it would put every copy of
+// it up for deletion, such as the system DLL a crafted stick carries a copy
+// of.
 static int IsProgramName(const char* program) {
   const char* dot = 0;
   for (const char* c = program; *c; c++) {
@@ -39,8 +40,11 @@ static int IsProgramName(const char* program) {
   const char* ext = dot + 1;
   tw_u32 n = 0;
   while (ext[n]) n++;
-  return KeyIs(ext, n, "exe") || KeyIs(ext, n, "com") || KeyIs(ext, n, "scr") || KeyIs(ext, n, "pif") ||
-         KeyIs(ext, n, "bat") || KeyIs(ext, n, "cmd");
+  static const char* const kStarted[] = {"exe", "com", "scr", "pif", "bat", "cmd",
+                                         "vbs", "vbe", "js",  "jse", "wsf", "wsh", "hta"};
+  for (tw_u32 i = 0; i < sizeof(kStarted) / sizeof(kStarted[0]); i++)
+    if (KeyIs(ext, n, kStarted[i])) return 1;
+  return 0;
 }
 
 // Finds the program that the [autorun] section of `text` starts; copies its

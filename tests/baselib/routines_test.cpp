@@ -381,6 +381,12 @@ TEST_F(Routines, AutorunNamingNoProgramIsNotTheWorm) {
             (unsigned long)TW_PRESENT);
   ASSERT_EQ(q->heuristicCount, 1u);
   EXPECT_EQ(q->heuristic[0].size, 600u);
+  // A script Windows runs through its script host counts too.
+  host.files["f:\\x\\start.vbs"] = Program(700, 17);
+  EXPECT_EQ(AutorunCheck(q, "F:\\autorun.inf", Text("[autorun]\r\nshellexecute=x\\start.vbs\r\n")),
+            (unsigned long)TW_PRESENT);
+  ASSERT_EQ(q->heuristicCount, 2u);
+  EXPECT_EQ(q->heuristic[1].size, 700u);
 }
 
 // Windows drops the dots and blanks that end a path's last name, so
